@@ -1,0 +1,4 @@
+#include "app/unGlobal.h"
+
+std::string gConnectState;
+int gScale = 10;

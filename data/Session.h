@@ -1,0 +1,88 @@
+// The one database session of the program: an ODBC connection (wide-character API) and the
+// statements the tool sends. All text crossing this interface is UTF-8; the driver gets UTF-16.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace data {
+
+// A failure reported by the driver manager, the driver or the server. what() is the diagnostic
+// text of the driver (all diagnostic records, joined), never an invented message.
+class DbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reading a NULL column as text or as an integer:
+// "Could not convert variant of type (Null) into type (String)" / "... into type (Integer)".
+class ConversionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A value bound to a '?' marker of a statement, in order.
+using Param = std::variant<std::string, long long, Bytes>;
+
+// Forward-only result of a statement. The current row is fetched whole when the cursor moves onto it,
+// so columns can be read in any order and as often as needed.
+class Query {
+ public:
+  virtual ~Query() = default;
+  virtual bool Eof() const = 0;
+  virtual void Next() = 0;
+  // Column by its result name (aliases included), compared without regard to ASCII case.
+  // Throws DbError for an unknown column name.
+  virtual bool IsNull(const std::string& column) const = 0;
+  // Value as text; a NULL throws ConversionError (Null -> String). Fixed-width values keep trailing blanks.
+  virtual std::string AsString(const std::string& column) const = 0;
+  // Value as integer; a NULL throws ConversionError (Null -> Integer), non-numeric text throws DbError.
+  virtual long long AsInteger(const std::string& column) const = 0;
+  // Value as text, empty for a NULL.
+  virtual std::string Text(const std::string& column) const = 0;
+  // Binary value; std::nullopt for a NULL.
+  virtual std::optional<Bytes> AsBytes(const std::string& column) const = 0;
+  virtual void Close() = 0;
+};
+
+class Session {
+ public:
+  Session();
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Connects to an ODBC data source with a user name and a password, never prompting.
+  void Connect(const std::string& dataSourceName, const std::string& user, const std::string& password);
+  // Connects with a full connection string ("DRIVER=...;Database=..."), never prompting.
+  void ConnectString(const std::string& connectionString);
+  bool IsConnected() const;
+  void Disconnect();
+
+  // Sends the lines joined, each followed by CR LF (the last too), with the parameters bound to the
+  // '?' markers in order, and returns its result positioned on the first row.
+  std::unique_ptr<Query> Open(const std::vector<std::string>& lines, const std::vector<Param>& params = {});
+  // Runs a statement without a result; returns the number of rows it changed (-1 when unknown).
+  long long Execute(const std::vector<std::string>& lines, const std::vector<Param>& params = {});
+
+  // The current photo of the reader whose card number (pe_id) equals cardNumber, trailing blanks of the
+  // stored value ignored: std::nullopt when no row has that card number, an empty value for NULL.
+  std::optional<Bytes> ReadPhoto(const std::string& cardNumber);
+  // Stores bytes as pe_photo of the reader with that card number (bound as a parameter, durable at once).
+  // Throws DbError when no row has that card number: nothing is ever inserted.
+  void WritePhoto(const std::string& cardNumber, std::span<const std::uint8_t> bytes);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace data

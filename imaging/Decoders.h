@@ -1,0 +1,20 @@
+// The picture decoders. Each reads a whole file held in memory and paints it onto a new white working
+// image of the picture's own size. False for anything damaged, truncated or unsupported; never throws,
+// never reads outside the input, whatever the input.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "imaging/WorkingImage.h"
+
+namespace imaging {
+
+// Largest width or height any decoder accepts.
+inline constexpr int kMaxImageSide = 65535;
+
+bool DecodeJpeg(std::span<const std::uint8_t> file, WorkingImage& image);
+bool DecodePng(std::span<const std::uint8_t> file, WorkingImage& image);
+bool DecodeBmp(std::span<const std::uint8_t> file, WorkingImage& image);
+
+}  // namespace imaging

@@ -1,0 +1,34 @@
+// Photo normalization: a photo file becomes the stored photo value, a 16-bit (RGB 5-6-5) BMP file of at
+// most 110 x 120 pixels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/WorkingImage.h"
+
+namespace imaging {
+
+// An in-memory byte stream.
+struct MemoryStream {
+  std::vector<std::uint8_t> bytes;
+  std::size_t position = 0;
+  void Clear() { bytes.clear(); position = 0; }
+};
+
+inline constexpr int kPhotoMaxWidth = 110;
+inline constexpr int kPhotoMaxHeight = 120;
+
+// True: the stream holds exactly one photo in the stored format, positioned at 0. False: the file is
+// missing or cannot be used (the stream is untouched when the file is missing). Never throws.
+bool MakePhotoStream(const std::string& fileName, MemoryStream& stream);
+
+// Area-averaging resampler, bit-exact in single precision. The destination already has its final size.
+void ResampleBitmap(const WorkingImage& source, WorkingImage& destination);
+
+// Integer part of x plus 1 when x has a fractional part above 0.
+int CeilPositive(float x);
+
+}  // namespace imaging

@@ -1,0 +1,47 @@
+// card-photo: the command-line companion of the photo import tool.
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "tools/Commands.h"
+
+namespace tools {
+namespace {
+
+struct Command {
+  std::string usage;
+  CommandMain main;
+};
+
+std::map<std::string, Command>& Registry() {
+  static std::map<std::string, Command> commands;
+  return commands;
+}
+
+void PrintHelp(std::FILE* out) {
+  std::fprintf(out, "usage: card-photo COMMAND [ARGUMENTS]\n\nCommands:\n");
+  for (const auto& [name, command] : Registry()) std::fprintf(out, "%s\n", command.usage.c_str());
+}
+
+}  // namespace
+
+bool RegisterCommand(const std::string& name, const std::string& usage, CommandMain main) {
+  Registry()[name] = Command{usage, main};
+  return true;
+}
+
+}  // namespace tools
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+    tools::PrintHelp(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  auto it = tools::Registry().find(argv[1]);
+  if (it == tools::Registry().end()) {
+    std::fprintf(stderr, "card-photo: unknown command '%s' (see card-photo --help)\n", argv[1]);
+    return 2;
+  }
+  return it->second.main(argc - 1, argv + 1);
+}
