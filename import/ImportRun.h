@@ -1,0 +1,94 @@
+// The import run: selects the readers, finds each reader's photo file, normalizes it and stores it into
+// the reader's pe_photo, reporting progress, the current reader, the stored photo and the failures to an
+// observer. The window, the command line and the tests all drive this one engine.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "data/Session.h"
+#include "import/PhotoLookup.h"
+#include "import/SelectionStatement.h"
+
+namespace photoimport {
+
+enum class NamingRule { Exact, Segment, Prefix };
+
+// Category restriction of a name-matched run.
+enum class CategoryChoice { NotChosen, All, One };
+
+struct ImportOptions {
+  std::string folder;  // as entered: trimmed and one trailing separator removed by the run
+  IdentifierColumn identifier = IdentifierColumn::CardNumber;
+  NamingRule rule = NamingRule::Exact;
+  int ruleIndex = 0;  // segment: 0..4 for segments 1..5; prefix: 0..31 for lengths 1..32
+  bool skipReadersWithPhoto = true;
+  // Only when matching by name: the category (NotChosen refuses to start), and within one category
+  // optionally one department, compared as stored.
+  CategoryChoice categoryChoice = CategoryChoice::NotChosen;
+  long long category = 0;
+  std::optional<std::string> department;
+};
+
+// The checks made before a run, in the order they are made. The window asks for confirmation between
+// the folder checks and the category check.
+enum class ImportCheck { Ok, EmptyFolder, MissingFolder, NoCategory, AlreadyRunning };
+
+// The folder as the run uses it: trimmed, one trailing separator removed.
+std::string RunFolder(const std::string& folderField);
+// Empty folder field, then a folder that cannot be listed.
+ImportCheck CheckFolder(const ImportOptions& options);
+// A name-matched run needs a category choice.
+ImportCheck CheckCategory(const ImportOptions& options);
+// The message shown for a failed check ("请选择相片文件保存路径", ...).
+std::string CheckMessage(ImportCheck check, const ImportOptions& options);
+
+class ImportObserver {
+ public:
+  virtual ~ImportObserver() = default;
+  // After every selected reader: done of total readers handled.
+  virtual void Progress(int /*done*/, int /*total*/) {}
+  // A reader whose file was found: the path shown, the trimmed card number and name.
+  virtual void CurrentReader(const std::string& /*path*/, const std::string& /*cardNumber*/,
+                             const std::string& /*name*/) {}
+  // The normalized photo (stored photo format) just before it is stored.
+  virtual void Preview(std::span<const std::uint8_t> /*photo*/) {}
+  // A failure line for the log.
+  virtual void LogLine(const std::string& /*line*/) {}
+  // Lets a window repaint; called before each reader and once its file is found.
+  virtual void ProcessEvents() {}
+  // Asked before each reader: true ends the run there (the reader before it is finished).
+  virtual bool ShouldStop() { return false; }
+};
+
+enum class RunOutcome {
+  NotStarted,       // a check failed (ImportResult::check)
+  SelectionFailed,  // the database rejected the selection (ImportResult::error); nothing stored
+  Completed,
+  Stopped,          // ended early at the observer's request
+};
+
+struct ImportResult {
+  RunOutcome outcome = RunOutcome::NotStarted;
+  ImportCheck check = ImportCheck::Ok;
+  std::string error;
+  int selected = 0;  // readers selected
+  int stored = 0;    // photos stored
+  int failed = 0;    // files found that could not be normalized or stored
+  int noFile = 0;    // readers without a photo file
+};
+
+inline constexpr const char* kCompletionMessage = "相片导入已全部完成，请检查！";
+inline constexpr const char* kFailureSuffix = " 图片有问题，未能导入！";
+
+// "共选择读者 N 人，导入相片 N 张，失败 N 个，无相片文件 N 人"
+std::string SummaryLine(const ImportResult& result);
+
+// Runs the checks (all of them; the confirmation is the caller's), then the run. Only one run at a time:
+// a run started from inside a run (from an observer call) does not start (ImportCheck::AlreadyRunning).
+// Never throws for a failure of one reader; a failure of the selection ends the run (SelectionFailed).
+ImportResult RunImport(const ImportOptions& options, data::Session& session, ImportObserver& observer);
+
+}  // namespace photoimport

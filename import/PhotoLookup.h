@@ -1,0 +1,92 @@
+// Photo file lookup: which file of the photo folder belongs to a reader, under the three naming rules.
+//
+// Paths are folder + kPathSeparator + name. On Windows the separator is "\"; on Linux it is "/", and the
+// folder field of the window may end in either, one of which is removed (StripTrailingSeparator). An empty
+// folder (the field held only a separator) stands for the root: paths then begin with the separator.
+//
+// Names are compared without regard to ASCII letter case, also on case-sensitive file systems: both sides
+// are upper-cased, ASCII letters only, and only where they stand as characters of their own (a byte inside
+// a double-byte character is never touched). Names on disk may be UTF-8 or GBK (app::FileNameToUtf8);
+// lengths of the prefix rule count GBK bytes, a Chinese character counting 2. Only regular files match;
+// a sub-folder of a matching name is passed over. A returned name is the name exactly as the file system
+// gives it (its bytes), so that the path opens the file.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace photoimport {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// Accepted extensions, in search order: a "jpg" file always wins over a "jpeg", "png" or "bmp" file.
+inline constexpr std::array<std::string_view, 4> kPhotoExtensions = {"jpg", "jpeg", "png", "bmp"};
+
+enum class LookupMode { Segment, Prefix };
+
+inline constexpr int kSegmentCount = 5;      // segment mode: n = 0..4 for segments 1..5
+inline constexpr int kMaxPrefixLength = 32;  // prefix mode: n = 0..31 for lengths 1..32
+
+// Removes one trailing "\" (and, where the separator is "/", one trailing "/").
+std::string StripTrailingSeparator(std::string folder);
+
+// folder + separator + name.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// Whether the folder exists and can be listed (the empty folder stands for the root).
+bool CanListFolder(const std::string& folder);
+
+// The path of a found name as it is shown and logged: the name decoded to UTF-8 (it may be GBK on disk).
+std::string DisplayPath(const std::string& folder, const std::string& name);
+
+// The identifier as the lookup compares it: ASCII letters upper-cased, nothing else changed.
+std::string FoldName(std::string_view utf8);
+
+// The photo folder listed once: every later lookup goes through indexes built from that one listing
+// (lazily, one per naming rule and n), so a run over N readers does O(N + M) directory work.
+class PhotoFolder {
+ public:
+  // Lists the folder (never throws; a missing or unreadable folder lists as empty).
+  explicit PhotoFolder(std::string folder);
+  ~PhotoFolder();
+  PhotoFolder(const PhotoFolder&) = delete;
+  PhotoFolder& operator=(const PhotoFolder&) = delete;
+
+  // False when the folder could not be listed (missing, not a folder, unreadable).
+  bool Listed() const { return listed_; }
+  const std::string& folder() const { return folder_; }
+
+  // Exact rule: the name of the first of Id.jpg, Id.jpeg, Id.png, Id.bmp that exists; empty when none.
+  std::string FindExact(const std::string& identifier) const;
+  // Segment and prefix rules (FindPhotoFile); empty when nothing matches or n is out of range.
+  std::string Find(const std::string& identifier, int n, LookupMode mode) const;
+
+ private:
+  struct Entry;
+  using Index = std::unordered_map<std::string, std::size_t>;  // key -> first entry in search order
+  const Index& SegmentIndex(int n) const;
+  const Index& PrefixIndex(int n) const;
+  std::string NameAt(const Index& index, const std::string& key) const;
+
+  std::string folder_;
+  bool listed_ = false;
+  std::vector<Entry> entries_;  // search order: by extension, then by name
+  Index exact_;
+  mutable std::map<int, Index> segment_;
+  mutable std::map<int, Index> prefix_;
+};
+
+// The lookup for one identifier: lists the folder, then as PhotoFolder::Find. Returns the file name (not
+// the path) or empty. n is the segment index 0..4 or the prefix length minus 1, 0..31.
+std::string FindPhotoFile(const std::string& folder, const std::string& identifier, int n, LookupMode mode);
+
+}  // namespace photoimport
