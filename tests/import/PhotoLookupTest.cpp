@@ -1,0 +1,142 @@
+// The photo file lookup under the three naming rules, on real files in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Text.h"
+#include "import/ImportRun.h"
+#include "import/PhotoLookup.h"
+#include "ScratchFolder.h"
+
+namespace photoimport {
+namespace {
+
+using importtest::ScratchFolder;
+
+struct LookupCase {
+  const char* title;
+  std::vector<std::string> files;
+  std::vector<std::string> folders;  // sub-folders, never a match
+  std::string identifier;            // as the run passes it: trimmed, upper-cased
+  NamingRule rule;
+  int n;  // segment index 0..4, or prefix length - 1
+  std::string expected;
+};
+
+std::string Lookup(const PhotoFolder& folder, const LookupCase& c) {
+  switch (c.rule) {
+    case NamingRule::Exact: return folder.FindExact(c.identifier);
+    case NamingRule::Segment: return folder.Find(c.identifier, c.n, LookupMode::Segment);
+    case NamingRule::Prefix: return folder.Find(c.identifier, c.n, LookupMode::Prefix);
+  }
+  return {};
+}
+
+const std::vector<LookupCase>& Cases() {
+  static const std::vector<LookupCase> cases = {
+      // Exact rule: extension order, ASCII case on both sides, only regular files.
+      {"exact jpg", {"A00001.jpg"}, {}, "A00001", NamingRule::Exact, 0, "A00001.jpg"},
+      {"exact jpeg before png", {"A00001.png", "A00001.jpeg"}, {}, "A00001", NamingRule::Exact, 0, "A00001.jpeg"},
+      {"exact png before bmp", {"A00001.bmp", "A00001.PNG"}, {}, "A00001", NamingRule::Exact, 0, "A00001.PNG"},
+      {"exact bmp last", {"A00001.bmp", "A00001.gif"}, {}, "A00001", NamingRule::Exact, 0, "A00001.bmp"},
+      {"exact lower-case name", {"a00001.jpg"}, {}, "A00001", NamingRule::Exact, 0, "a00001.jpg"},
+      {"exact other extension only", {"A00001.gif", "A00001.jpg.txt"}, {}, "A00001", NamingRule::Exact, 0, ""},
+      {"exact longer name", {"A000012.jpg"}, {}, "A00001", NamingRule::Exact, 0, ""},
+      {"exact sub-folder passed over", {"A00001.png"}, {"A00001.jpg"}, "A00001", NamingRule::Exact, 0, "A00001.png"},
+      {"exact Chinese name", {"李玥.jpg"}, {}, "李玥", NamingRule::Exact, 0, "李玥.jpg"},
+      {"exact identifier with a quote", {"O'NEIL.jpg"}, {}, "O'NEIL", NamingRule::Exact, 0, "O'NEIL.jpg"},
+
+      // Segment rule.
+      {"segment 1", {"A00001_张三_高中202001班.jpg"}, {}, "A00001", NamingRule::Segment, 0, "A00001_张三_高中202001班.jpg"},
+      {"segment 1 ends at the dot", {"A00001_x.png"}, {}, "A00001", NamingRule::Segment, 0, "A00001_x.png"},
+      {"segment 1 needs an underscore", {"A00001.jpg"}, {}, "A00001", NamingRule::Segment, 0, ""},
+      {"segment 2 Chinese", {"A00001_张三_高中202001班.jpg"}, {}, "张三", NamingRule::Segment, 1, "A00001_张三_高中202001班.jpg"},
+      {"segment 2 last segment", {"A00001_张三.jpg"}, {}, "张三", NamingRule::Segment, 1, "A00001_张三.jpg"},
+      {"segment 3 of two", {"A_B.jpg"}, {}, "B", NamingRule::Segment, 2, ""},
+      {"segment 5", {"1_2_3_4_A00001.bmp"}, {}, "A00001", NamingRule::Segment, 4, "1_2_3_4_A00001.bmp"},
+      {"segment partial identifier", {"A00001X_1.jpg"}, {}, "A00001", NamingRule::Segment, 0, ""},
+      {"segment identifier holding an underscore", {"A_1_x.jpg"}, {}, "A_1", NamingRule::Segment, 0, "A_1_x.jpg"},
+      {"segment jpg wins over png", {"A00001_1.png", "A00001_2.jpg"}, {}, "A00001", NamingRule::Segment, 0, "A00001_2.jpg"},
+      {"segment sorted within extension", {"A00001_b.jpg", "A00001_a.jpg", "a00001_0.JPG"}, {}, "A00001",
+       NamingRule::Segment, 0, "a00001_0.JPG"},
+      {"segment lower-case name", {"a00001_x.jpg"}, {}, "A00001", NamingRule::Segment, 0, "a00001_x.jpg"},
+      {"segment sub-folder passed over", {"A00001_y.png"}, {"A00001_x.jpg"}, "A00001", NamingRule::Segment, 0,
+       "A00001_y.png"},
+      {"segment index out of range", {"1_2_3_4_5_A.jpg"}, {}, "A", NamingRule::Segment, 5, ""},
+      {"segment index negative", {"A_x.jpg"}, {}, "A", NamingRule::Segment, -1, ""},
+
+      // Prefix rule: n + 1 GBK bytes, a Chinese character counting 2.
+      {"prefix 6", {"A00001张三.jpg"}, {}, "A00001", NamingRule::Prefix, 5, "A00001张三.jpg"},
+      {"prefix 6, five-character identifier", {"A0001X.jpg"}, {}, "A0001", NamingRule::Prefix, 5, ""},
+      {"prefix 4 is two Chinese characters", {"张三A00001.jpg"}, {}, "张三", NamingRule::Prefix, 3, "张三A00001.jpg"},
+      {"prefix 2 is one Chinese character", {"张三A00001.jpg"}, {}, "张", NamingRule::Prefix, 1, "张三A00001.jpg"},
+      {"prefix 6 is longer than two characters", {"张三A00001.jpg"}, {}, "张三", NamingRule::Prefix, 5, ""},
+      {"prefix with a GBK trail byte that is a letter", {"李玥01.jpg"}, {}, "李玥", NamingRule::Prefix, 3, "李玥01.jpg"},
+      {"prefix lower-case name", {"a00001.jpg"}, {}, "A00001", NamingRule::Prefix, 5, "a00001.jpg"},
+      {"prefix extension order", {"A00001b.bmp", "A00001a.jpeg"}, {}, "A00001", NamingRule::Prefix, 5, "A00001a.jpeg"},
+      {"prefix sub-folder passed over", {}, {"A00001.jpg"}, "A00001", NamingRule::Prefix, 5, ""},
+      {"prefix 32", {"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345.png"}, {}, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345",
+       NamingRule::Prefix, 31, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345.png"},
+      {"prefix length out of range", {"A00001.jpg"}, {}, "A00001", NamingRule::Prefix, 32, ""},
+  };
+  return cases;
+}
+
+TEST(PhotoLookupTest, FindsTheFileEachRuleNames) {
+  for (const LookupCase& c : Cases()) {
+    SCOPED_TRACE(c.title);
+    ScratchFolder scratch;
+    for (const auto& name : c.files) scratch.Write(name);
+    for (const auto& name : c.folders) scratch.MakeFolder(name);
+    const PhotoFolder folder(scratch.path());
+    ASSERT_TRUE(folder.Listed());
+    EXPECT_EQ(Lookup(folder, c), c.expected);
+    if (c.rule != NamingRule::Exact) {
+      const auto mode = c.rule == NamingRule::Segment ? LookupMode::Segment : LookupMode::Prefix;
+      EXPECT_EQ(FindPhotoFile(scratch.path(), c.identifier, c.n, mode), c.expected);
+    }
+  }
+}
+
+// Folders copied from Windows archives carry GBK names: they match by their decoded name, and the name
+// comes back in the bytes on disk so that the path opens the file.
+TEST(PhotoLookupTest, GbkNamesOnDiskMatchAndComeBackAsStored) {
+  ScratchFolder scratch;
+  const std::string gbkName = app::Utf8ToGbk("李玥_高一.jpg");
+  ASSERT_FALSE(app::IsValidUtf8(gbkName));
+  scratch.Write(gbkName);
+  const PhotoFolder folder(scratch.path());
+  EXPECT_EQ(folder.Find("李玥", 0, LookupMode::Segment), gbkName);
+  EXPECT_EQ(folder.Find("李玥", 3, LookupMode::Prefix), gbkName);
+  EXPECT_EQ(DisplayPath(scratch.path(), gbkName), scratch.path() + "/李玥_高一.jpg");
+}
+
+TEST(PhotoLookupTest, MissingFolderFindsNothing) {
+  const std::string missing = "/nonexistent-cardphoto-folder/photos";
+  const PhotoFolder folder(missing);
+  EXPECT_FALSE(folder.Listed());
+  EXPECT_FALSE(CanListFolder(missing));
+  EXPECT_EQ(folder.FindExact("A00001"), "");
+  EXPECT_EQ(FindPhotoFile(missing, "A00001", 0, LookupMode::Segment), "");
+}
+
+TEST(PhotoLookupTest, FolderIsListedOnceForAllLookups) {
+  ScratchFolder scratch;
+  scratch.Write("A00001_x.jpg");
+  const PhotoFolder folder(scratch.path());
+  scratch.Write("A00002_x.jpg");  // added after the listing: not seen by this run
+  EXPECT_EQ(folder.Find("A00001", 0, LookupMode::Segment), "A00001_x.jpg");
+  EXPECT_EQ(folder.Find("A00002", 0, LookupMode::Segment), "");
+}
+
+TEST(PhotoLookupTest, TrailingSeparatorIsRemovedOnce) {
+  const struct {
+    std::string field, folder;
+  } cases[] = {{"/photos/", "/photos"}, {"/photos\\", "/photos"}, {"/photos//", "/photos/"}, {"/", ""}, {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(StripTrailingSeparator(c.field), c.folder) << c.field;
+  EXPECT_EQ(JoinPath("", "A00001.jpg"), "/A00001.jpg");
+}
+
+}  // namespace
+}  // namespace photoimport
