@@ -1,0 +1,64 @@
+// The area-averaging resampler, fed one source row at a time, so that a decoder can hand its rows over as
+// it produces them instead of building the whole picture first. The arithmetic is the single-precision
+// arithmetic of ResampleBitmap (imaging/PhotoStream.h), bit for bit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/WorkingImage.h"
+
+namespace imaging {
+
+// The bands of one axis: for every destination index d, `span` source indices (already clamped to the
+// source) with their weights, in reading order. Bands narrower than `span` are padded with weight 0 terms,
+// which leave a single-precision sum unchanged.
+struct AxisBands {
+  int count = 0;
+  int span = 0;
+  std::vector<int> index;     // count * span
+  std::vector<float> weight;  // count * span
+  std::vector<int> first;     // first source index of each band (unclamped)
+};
+
+// scale is the source size divided by the destination size, rounded to single precision.
+AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale);
+
+// Resamples a source of sourceWidth x sourceHeight pixels into `destination` (already sized). Rows are
+// added top to bottom with AddRow; a destination row is written as soon as its last source row has come.
+// The destination must not be the same size as the source (ResampleBitmap copies that case).
+class StreamingResampler {
+ public:
+  StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination);
+  StreamingResampler(const StreamingResampler&) = delete;
+  StreamingResampler& operator=(const StreamingResampler&) = delete;
+
+  // `row` holds sourceWidth pixels. Rows beyond sourceHeight are ignored.
+  void AddRow(const std::uint32_t* row);
+  // Source row index of the next AddRow.
+  int NextRow() const { return nextRow_; }
+
+ private:
+  struct RowTerm {
+    int sourceRow;
+    float weight;
+  };
+
+  void ApplyRow(int y, const std::uint32_t* row, float rowWeight);
+  void FinishRow(int y);
+
+  int sourceWidth_;
+  int sourceHeight_;
+  WorkingImage& destination_;
+  float areaFactor_ = 0;
+  AxisBands columns_;
+  std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
+  std::vector<std::size_t> nextTerm_;           // per destination row
+  std::vector<double> sums_;                    // per destination row: red, green, blue planes of width dW
+  std::vector<float> pixelWeights_;             // scratch: weights of one source row's terms
+  int firstOpenRow_ = 0;
+  int nextRow_ = 0;
+};
+
+}  // namespace imaging

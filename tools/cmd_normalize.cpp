@@ -1,0 +1,42 @@
+// card-photo normalize INPUT OUTPUT: writes the stored photo value that the import run would store for
+// the photo file INPUT.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "imaging/PhotoStream.h"
+#include "tools/Commands.h"
+#include "tools/OutputFile.h"
+
+namespace {
+
+int NormalizeMain(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: card-photo normalize INPUT OUTPUT\n");
+    return 2;
+  }
+  const std::string input = argv[1];
+  const std::string output = argv[2];
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(input, error)) {
+    std::fprintf(stderr, "card-photo normalize: %s: no such file\n", input.c_str());
+    return 1;
+  }
+  imaging::MemoryStream stream;
+  if (!imaging::MakePhotoStream(input, stream)) {
+    std::fprintf(stderr, "card-photo normalize: %s: not a usable JPEG, PNG or BMP picture\n", input.c_str());
+    return 1;
+  }
+  if (!tools::WriteFileAtomically(output, stream.bytes)) {
+    std::fprintf(stderr, "card-photo normalize: %s: cannot write the file\n", output.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+const bool registered = tools::RegisterCommand(
+    "normalize", "  normalize INPUT OUTPUT       write the stored photo value (16-bit BMP) made from a photo file",
+    NormalizeMain);
+
+}  // namespace
