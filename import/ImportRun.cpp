@@ -53,15 +53,6 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
   return rows;
 }
 
-std::string FindFile(const PhotoFolder& folder, const ImportOptions& options, const std::string& identifier) {
-  switch (options.rule) {
-    case NamingRule::Segment: return folder.Find(identifier, options.ruleIndex, LookupMode::Segment);
-    case NamingRule::Prefix: return folder.Find(identifier, options.ruleIndex, LookupMode::Prefix);
-    case NamingRule::Exact: break;
-  }
-  return folder.FindExact(identifier);
-}
-
 // Replaces the reader's photo. Fails when no reader has the card number, when the current value is a
 // picture of another format (the tool can only replace bitmaps; the value is kept), or when the database
 // refuses the write.
@@ -83,7 +74,7 @@ class Run {
       : options_(options), session_(session), observer_(observer), folder_(folder) {}
 
   void Reader(const ReaderRow& row, ImportResult& result) {
-    const std::string name = FindFile(folder_, options_, row.identifier);
+    const std::string name = folder_.FindByRule(row.identifier, options_.rule, options_.ruleIndex);
     if (name.empty()) {
       ++result.noFile;
       return;

@@ -14,8 +14,6 @@
 
 namespace photoimport {
 
-enum class NamingRule { Exact, Segment, Prefix };
-
 // Category restriction of a name-matched run.
 enum class CategoryChoice { NotChosen, All, One };
 

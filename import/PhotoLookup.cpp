@@ -155,6 +155,15 @@ std::string PhotoFolder::Find(const std::string& identifier, int n, LookupMode m
   return {};
 }
 
+std::string PhotoFolder::FindByRule(const std::string& identifier, NamingRule rule, int index) const {
+  switch (rule) {
+    case NamingRule::Segment: return Find(identifier, index, LookupMode::Segment);
+    case NamingRule::Prefix: return Find(identifier, index, LookupMode::Prefix);
+    case NamingRule::Exact: break;
+  }
+  return FindExact(identifier);
+}
+
 std::string FindPhotoFile(const std::string& folder, const std::string& identifier, int n, LookupMode mode) {
   return PhotoFolder(folder).Find(identifier, n, mode);
 }

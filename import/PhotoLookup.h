@@ -33,6 +33,10 @@ inline constexpr std::array<std::string_view, 4> kPhotoExtensions = {"jpg", "jpe
 
 enum class LookupMode { Segment, Prefix };
 
+// The three naming rules of the window: the whole name is the identifier, the identifier is one
+// "_"-separated segment, or the identifier is the name's first bytes.
+enum class NamingRule { Exact, Segment, Prefix };
+
 inline constexpr int kSegmentCount = 5;      // segment mode: n = 0..4 for segments 1..5
 inline constexpr int kMaxPrefixLength = 32;  // prefix mode: n = 0..31 for lengths 1..32
 
@@ -69,6 +73,8 @@ class PhotoFolder {
   std::string FindExact(const std::string& identifier) const;
   // Segment and prefix rules (FindPhotoFile); empty when nothing matches or n is out of range.
   std::string Find(const std::string& identifier, int n, LookupMode mode) const;
+  // The rule's lookup; index is n of the segment and prefix rules.
+  std::string FindByRule(const std::string& identifier, NamingRule rule, int index) const;
 
  private:
   struct Entry;

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/Text.h"
-#include "import/ImportRun.h"
 #include "import/PhotoLookup.h"
 #include "ScratchFolder.h"
 
@@ -23,15 +22,6 @@ struct LookupCase {
   int n;  // segment index 0..4, or prefix length - 1
   std::string expected;
 };
-
-std::string Lookup(const PhotoFolder& folder, const LookupCase& c) {
-  switch (c.rule) {
-    case NamingRule::Exact: return folder.FindExact(c.identifier);
-    case NamingRule::Segment: return folder.Find(c.identifier, c.n, LookupMode::Segment);
-    case NamingRule::Prefix: return folder.Find(c.identifier, c.n, LookupMode::Prefix);
-  }
-  return {};
-}
 
 const std::vector<LookupCase>& Cases() {
   static const std::vector<LookupCase> cases = {
@@ -91,7 +81,7 @@ TEST(PhotoLookupTest, FindsTheFileEachRuleNames) {
     for (const auto& name : c.folders) scratch.MakeFolder(name);
     const PhotoFolder folder(scratch.path());
     ASSERT_TRUE(folder.Listed());
-    EXPECT_EQ(Lookup(folder, c), c.expected);
+    EXPECT_EQ(folder.FindByRule(c.identifier, c.rule, c.n), c.expected);
     if (c.rule != NamingRule::Exact) {
       const auto mode = c.rule == NamingRule::Segment ? LookupMode::Segment : LookupMode::Prefix;
       EXPECT_EQ(FindPhotoFile(scratch.path(), c.identifier, c.n, mode), c.expected);
