@@ -21,4 +21,8 @@ std::string GbkToUtf8(std::string_view gbk);
 // A name as found on disk, shown as UTF-8: kept when it is valid UTF-8, otherwise read as GBK.
 std::string FileNameToUtf8(std::string_view bytes);
 
+// UTF-8 <-> UTF-16 (the wide text of ODBC and of the Windows registry); invalid sequences become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
 }  // namespace app
