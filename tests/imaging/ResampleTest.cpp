@@ -1,0 +1,143 @@
+// The area-averaging resampler: hand-checked results, the single-precision behaviour that decides the
+// stored bytes, and the production resampler against the plain oracle of ResampleReference.h.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <random>
+
+#include "imaging/PhotoStream.h"
+#include "imaging/WorkingImage.h"
+#include "tests/imaging/ResampleReference.h"
+
+namespace imaging {
+namespace {
+
+WorkingImage Uniform(int width, int height, std::uint32_t pixel) {
+  WorkingImage image(width, height);
+  for (auto& p : image.Pixels()) p = pixel;
+  return image;
+}
+
+WorkingImage RandomImage(int width, int height, std::mt19937& random) {
+  WorkingImage image(width, height);
+  for (auto& p : image.Pixels()) p = random() & 0x00FFFFFFu;
+  return image;
+}
+
+WorkingImage Resampled(const WorkingImage& source, int width, int height) {
+  WorkingImage destination(width, height);
+  ResampleBitmap(source, destination);
+  return destination;
+}
+
+std::map<std::uint32_t, int> CountValues(const WorkingImage& image) {
+  std::map<std::uint32_t, int> counts;
+  for (auto p : image.Pixels()) ++counts[p];
+  return counts;
+}
+
+TEST(CeilPositive, IntegerPartPlusOneForAFraction) {
+  const struct {
+    float x;
+    int expected;
+  } cases[] = {{0.0f, 0}, {1.0f, 1}, {1.5f, 2}, {0.0001f, 1}, {3.9999f, 4}, {110.0f, 110}, {65535.5f, 65536}};
+  for (const auto& c : cases) EXPECT_EQ(CeilPositive(c.x), c.expected) << c.x;
+}
+
+TEST(ResampleBitmap, EqualSizesCopyEveryBitOfEveryPixel) {
+  std::mt19937 random(7);
+  WorkingImage source(37, 23);
+  for (auto& p : source.Pixels()) p = random();  // bits 24-31 too
+  EXPECT_EQ(Resampled(source, 37, 23).Pixels(), source.Pixels());
+}
+
+// 3 x 3 -> 2 x 2, worked by hand. sx = sy = 1.5; 1/1.5 in single precision is 0.6666667 (0x3F2AAAAB) and
+// k = 0.6666667^2 rounds to 0.44444448 (0x3EE38E3A), a hair above 4/9. Column (and row) bands: [0, 1.5)
+// reads index 0 with weight 1 and index 1 with 0.5; [1.5, 3) reads index 1 with 0.5 and index 2 with 1.
+// Pixel weights are k, k/2 and k/4 (exact halvings of k).
+//   blue source       10 20 30 / 40 50 60 / 70 80 90
+//   blue (0,0) = (10 + 20/2 + 40/2 + 50/4) * k = 52.5 * 4/9 = 23.33 -> 23
+//   blue (1,0) = (20/2 + 30 + 50/4 + 60/2) * k = 82.5 * 4/9 = 36.67 -> 36
+//   blue (0,1) = (40/2 + 50/4 + 70 + 80/2) * k = 142.5 * 4/9 = 63.33 -> 63
+//   blue (1,1) = (50/4 + 60/2 + 80/2 + 90) * k = 172.5 * 4/9 = 76.67 -> 76
+//   green 255 everywhere: 255 * 2.25 * k. With k = 4/9 exactly this is 255; k lies above 4/9, and the four
+//   single-precision partial sums of (0,0) are 113.33334, 170.00002, 226.66669, 255.00002 -> 255.
+//   red 0 everywhere stays 0.
+TEST(ResampleBitmap, ThreeByThreeToTwoByTwoMatchesTheHandWorking) {
+  WorkingImage source(3, 3);
+  const std::uint32_t blue[3][3] = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) source.At(x, y) = PackRgb(0, 255, blue[y][x]);
+  const WorkingImage result = Resampled(source, 2, 2);
+  EXPECT_EQ(result.At(0, 0), PackRgb(0, 255, 23));
+  EXPECT_EQ(result.At(1, 0), PackRgb(0, 255, 36));
+  EXPECT_EQ(result.At(0, 1), PackRgb(0, 255, 63));
+  EXPECT_EQ(result.At(1, 1), PackRgb(0, 255, 76));
+}
+
+TEST(ResampleBitmap, BlackAndExactHalvingsStayUniform) {
+  const struct {
+    std::uint32_t pixel;
+    int sourceWidth, sourceHeight, width, height;
+  } cases[] = {
+      {PackRgb(0, 0, 0), 480, 640, 90, 120},   // black through any scale
+      {PackRgb(0, 0, 0), 358, 441, 97, 120},
+      {PackRgb(8, 4, 8), 220, 240, 110, 120},  // sx = sy = 2: k = 0.25 exactly, every sum exact
+      {PackRgb(255, 255, 255), 220, 240, 110, 120},
+      {PackRgb(200, 100, 50), 440, 480, 110, 120},  // factor 4
+  };
+  for (const auto& c : cases) {
+    const WorkingImage result =
+        Resampled(Uniform(c.sourceWidth, c.sourceHeight, c.pixel), c.width, c.height);
+    const auto counts = CountValues(result);
+    ASSERT_EQ(counts.size(), 1u) << c.sourceWidth << "x" << c.sourceHeight;
+    EXPECT_EQ(counts.begin()->first, c.pixel);
+  }
+}
+
+// A uniform (8, 4, 8) portrait at 480 x 640 -> 90 x 120 (sx = sy = 5.3333335). The single-precision sums
+// of many pixels end just below the integer, and truncation gives one level less in every channel there:
+// (7, 3, 7). That is the defined result. The counts and positions below were computed by the oracle and,
+// independently, by a NumPy float32 transcription of the same steps.
+TEST(ResampleBitmap, UniformPictureLosesALevelWhereSumsFallShort) {
+  const WorkingImage source = Uniform(480, 640, PackRgb(8, 4, 8));
+  const WorkingImage oracle = reference::Resample(source, 90, 120);
+  const WorkingImage result = Resampled(source, 90, 120);
+  EXPECT_EQ(result.Pixels(), oracle.Pixels());
+  const std::map<std::uint32_t, int> expected = {{PackRgb(7, 3, 7), 4145}, {PackRgb(8, 4, 8), 6655}};
+  EXPECT_EQ(CountValues(oracle), expected);
+  EXPECT_EQ(CountValues(result), expected);
+  const struct {
+    int x, y;
+    std::uint32_t pixel;
+  } positions[] = {{0, 0, PackRgb(8, 4, 8)}, {4, 0, PackRgb(8, 4, 8)}, {5, 0, PackRgb(7, 3, 7)},
+                   {11, 0, PackRgb(7, 3, 7)}, {1, 1, PackRgb(7, 3, 7)}, {7, 3, PackRgb(8, 4, 8)},
+                   {9, 3, PackRgb(7, 3, 7)}, {10, 3, PackRgb(8, 4, 8)}};
+  for (const auto& p : positions) EXPECT_EQ(result.At(p.x, p.y), p.pixel) << p.x << "," << p.y;
+}
+
+TEST(ResampleBitmap, EqualsTheOracleOnRandomPicturesAndSizes) {
+  std::mt19937 random(20240611);
+  // Fixed shapes that stress the band edges (narrow, tall, scale just above 1, enlarging), then random ones.
+  struct Shape {
+    int sourceWidth, sourceHeight, width, height;
+  };
+  std::vector<Shape> shapes = {{1, 200, 1, 120}, {200, 1, 110, 1},  {111, 120, 110, 118}, {110, 121, 109, 120},
+                               {358, 441, 97, 120}, {3, 5, 7, 11}, {2, 2, 5, 3},  {640, 480, 110, 82},
+                               {1201, 1601, 90, 120}, {7, 3, 1, 1}};
+  std::uniform_int_distribution<int> size(1, 400);
+  for (int n = 0; n < 60; ++n) {
+    const int sourceWidth = size(random), sourceHeight = size(random);
+    shapes.push_back({sourceWidth, sourceHeight, 1 + size(random) % 110, 1 + size(random) % 120});
+  }
+  for (const auto& s : shapes) {
+    const WorkingImage source = RandomImage(s.sourceWidth, s.sourceHeight, random);
+    ASSERT_EQ(Resampled(source, s.width, s.height).Pixels(),
+              reference::Resample(source, s.width, s.height).Pixels())
+        << s.sourceWidth << "x" << s.sourceHeight << " -> " << s.width << "x" << s.height;
+  }
+}
+
+}  // namespace
+}  // namespace imaging
