@@ -1,0 +1,119 @@
+// TJSZImportImages: the import window, the main window when the database is connected. It holds the
+// instructions, the run options, the start and exit buttons, the progress and preview area and the
+// failure log. The lists come from import/ReaderLists, the run from import/ImportRun.
+#pragma once
+
+#include <QLabel>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+namespace data {
+class Session;
+}
+
+// A label sized to its text whose right edge stays where it was placed, so longer texts grow to the left.
+class RightAnchoredLabel : public QLabel {
+ public:
+  RightAnchoredLabel(QWidget* parent, int right, int top);
+  void setText(const QString& text);
+  // After a scaling of the window.
+  void SetAnchor(int right, int top);
+
+ private:
+  void Anchor();
+  int right_;
+  int top_;
+};
+
+class TJSZImportImages : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TJSZImportImages(data::Session& libDB, QWidget* parent = nullptr);
+
+  // Asks the user for a folder; an empty result means the user cancelled. Replaceable (tests).
+  using FolderChooser = std::function<QString(QWidget* parent, const QString& prompt)>;
+  void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
+
+  data::Session& LibDB() const { return libDB_; }
+
+  // Instructions.
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QFrame* Bevel1 = nullptr;
+  QLabel* Label4 = nullptr;
+  // Options and actions.
+  QLineEdit* edPath = nullptr;
+  QPushButton* btPath = nullptr;
+  QRadioButton* rbType1 = nullptr;
+  QRadioButton* rbType2 = nullptr;
+  QRadioButton* rbType3 = nullptr;
+  QRadioButton* rbType4 = nullptr;
+  QGroupBox* grpFormat = nullptr;
+  QRadioButton* rbFormat1 = nullptr;
+  QRadioButton* rbFormat2 = nullptr;
+  QComboBox* cbPos = nullptr;
+  QRadioButton* rbFormat3 = nullptr;
+  QComboBox* cbLeftLen = nullptr;
+  QCheckBox* cbBackup = nullptr;
+  QCheckBox* cbOkNot = nullptr;
+  QPushButton* btImport = nullptr;
+  QProgressBar* pBar = nullptr;
+  QPushButton* btExit = nullptr;
+  QGroupBox* grpSelect = nullptr;
+  QComboBox* cbbDZ = nullptr;
+  QComboBox* cbbDW = nullptr;
+  QPlainTextEdit* memError = nullptr;
+  // Preview area.
+  QLabel* DBImage1 = nullptr;
+  QFrame* palImg = nullptr;
+  QLabel* imgTmp = nullptr;
+  // The current run's file, card number and name.
+  RightAnchoredLabel* lbFile = nullptr;
+  QLabel* lbNo = nullptr;
+  QLabel* lbName = nullptr;
+
+ public slots:
+  void btImportClick();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildInstructions();
+  void BuildOptions();
+  void BuildFormatGroup();
+  void BuildSelectGroup();
+  void BuildRunArea();
+  void SetTabOrder();
+  void ConnectHandlers();
+
+  void FormCreate();
+  void ScaleBy(int multiplier, int divider);
+  void FillCategoryList();
+  void btPathClick();
+  void cbBackupClick();
+  void rbType4Click();
+  void rbFormat1Click();
+  void cbbDZChange();
+  bool cbbDZKeyPress(const QString& keyText) const;
+  bool cbPosKeyPress(const QString& keyText) const;
+  void btExitClick();
+
+  data::Session& libDB_;
+  FolderChooser chooseFolder_;
+};
