@@ -1,0 +1,81 @@
+"""Draws the demo folder of reader photos: simple portraits, deterministic for a given Pillow version.
+
+Usage: demo_photos.py DIR. The card numbers are those of the demo database (tests/fixtures). The folder is
+meant for the exact rule by card number; a few files show the other rules and the cases a run meets.
+"""
+import os
+import sys
+import zlib
+
+from PIL import Image, ImageDraw
+
+# (file name, size, kind). Kinds: "rgb" JPEG, "gray" JPEG, "rgba" PNG with transparency, "bmp" 24-bit BMP,
+# "damaged" (a JPEG cut short: the run logs it and goes on).
+PHOTOS = [
+    ("A00001.jpg", (300, 400), "rgb"),
+    ("A00002.jpg", (640, 480), "rgb"),        # landscape: the run keeps the central square
+    ("a00003.jpg", (240, 320), "rgb"),        # lower-case name: matched without regard to case
+    ("A00004.JPG", (1200, 1600), "rgb"),      # camera size, upper-case extension
+    ("A00005.png", (220, 240), "rgba"),       # transparent background: painted on white
+    ("A00006.jpg", (300, 400), "gray"),       # grayscale JPEG
+    ("A00007.bmp", (110, 120), "bmp"),        # already card size
+    ("A00008.jpg", (300, 400), "damaged"),    # logged as failed
+    ("A00009.jpeg", (90, 100), "rgb"),        # smaller than a card: not enlarged
+    # A00010 has no photo file: skipped silently.
+    ("A00011.png", (300, 400), "rgb"),
+    ("A00012.jpg", (300, 400), "rgb"),
+    ("A00012.png", (300, 400), "rgba"),       # a "jpg" file wins over a "png" of the same reader
+    # Other naming rules (by card number): segment 1, and prefix 6.
+    ("A00013_王芳_高一1班.jpg", (300, 400), "rgb"),
+    ("A00014李玥.jpg", (300, 400), "rgb"),
+]
+
+
+def colour(seed, index):
+    value = zlib.crc32(f"{seed}/{index}".encode())
+    return (value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF)
+
+
+def portrait(name, size, mode):
+    width, height = size
+    background = (0, 0, 0, 0) if mode == "RGBA" else colour(name, 0)
+    image = Image.new("RGBA" if mode == "RGBA" else "RGB", size, background)
+    draw = ImageDraw.Draw(image)
+    skin = (236, 200, 170)
+    shirt = colour(name, 1)
+    cx = width // 2
+    head = min(width, height) // 4
+    draw.ellipse([cx - head, height // 5, cx + head, height // 5 + 2 * head + head // 3], fill=skin)
+    draw.pieslice([cx - 2 * head, height * 2 // 3, cx + 2 * head, height * 2 // 3 + 4 * head], 180, 360, fill=shirt)
+    draw.text((4, 4), os.path.splitext(name)[0].encode("ascii", "replace").decode(), fill=(255, 255, 255))
+    return image.convert("L") if mode == "L" else image
+
+
+def write(folder, name, size, kind):
+    path = os.path.join(folder, name)
+    if kind == "rgb":
+        portrait(name, size, "RGB").save(path, "JPEG", quality=85)
+    elif kind == "gray":
+        portrait(name, size, "L").save(path, "JPEG", quality=85)
+    elif kind == "rgba":
+        portrait(name, size, "RGBA").save(path, "PNG")
+    elif kind == "bmp":
+        portrait(name, size, "RGB").save(path, "BMP")
+    elif kind == "damaged":
+        portrait(name, size, "RGB").save(path, "JPEG", quality=85)
+        with open(path, "r+b") as f:
+            f.truncate(200)  # header only: no picture data
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: demo_photos.py DIR")
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    for name, size, kind in PHOTOS:
+        write(folder, name, size, kind)
+    print(f"make-demo-photos: {len(PHOTOS)} files in {folder}")
+
+
+if __name__ == "__main__":
+    main()
