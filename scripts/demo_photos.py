@@ -13,21 +13,27 @@ from PIL import Image, ImageDraw
 # "damaged" (a JPEG cut short: the run logs it and goes on).
 PHOTOS = [
     ("A00001.jpg", (300, 400), "rgb"),
-    ("A00002.jpg", (640, 480), "rgb"),        # landscape: the run keeps the central square
+    ("A00002.jpg", (640, 480), "rgb"),        # landscape, central square kept; A00002 has a photo already
     ("a00003.jpg", (240, 320), "rgb"),        # lower-case name: matched without regard to case
     ("A00004.JPG", (1200, 1600), "rgb"),      # camera size, upper-case extension
-    ("A00005.png", (220, 240), "rgba"),       # transparent background: painted on white
-    ("A00006.jpg", (300, 400), "gray"),       # grayscale JPEG
-    ("A00007.bmp", (110, 120), "bmp"),        # already card size
-    ("A00008.jpg", (300, 400), "damaged"),    # logged as failed
-    ("A00009.jpeg", (90, 100), "rgb"),        # smaller than a card: not enlarged
-    # A00010 has no photo file: skipped silently.
-    ("A00011.png", (300, 400), "rgb"),
-    ("A00012.jpg", (300, 400), "rgb"),
-    ("A00012.png", (300, 400), "rgba"),       # a "jpg" file wins over a "png" of the same reader
-    # Other naming rules (by card number): segment 1, and prefix 6.
-    ("A00013_王芳_高一1班.jpg", (300, 400), "rgb"),
-    ("A00014李玥.jpg", (300, 400), "rgb"),
+    ("A00006.png", (220, 240), "rgba"),       # transparent background: painted on white
+    ("A00008.jpg", (300, 400), "rgb"),        # expired reader: never selected
+    ("A00010.jpg", (300, 400), "gray"),       # grayscale JPEG
+    ("A00011.bmp", (110, 120), "bmp"),        # already card size
+    ("A00012.jpg", (300, 400), "damaged"),    # logged as failed, the run goes on
+    ("A00013.jpg", (300, 400), "rgb"),
+    # A00014 and most others have no photo file: skipped silently.
+    ("A00017.jpeg", (90, 100), "rgb"),        # smaller than a card: not enlarged
+    ("A00018.jpg", (300, 400), "rgb"),
+    ("A00018.png", (300, 400), "rgba"),       # a "jpg" file wins over a "png" of the same reader
+    ("A00030.jpg", (300, 400), "rgb"),        # card number stored with trailing blanks
+    ("b00033.jpg", (300, 400), "rgb"),        # lower-case card number
+    # For the other rules: segment 1 by card number (segment 2 by name), prefix 6 by card number,
+    # and the exact rule by name.
+    ("A00023_韩梅_计算机学院.jpg", (300, 400), "rgb"),
+    ("A00024唐嫣.jpg", (300, 400), "rgb"),
+    ("趙靜.jpg", (300, 400), "rgb"),
+    ("tom smith.png", (300, 400), "rgb"),
 ]
 
 
