@@ -1,0 +1,100 @@
+#include "data/OdbcCall.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "app/Text.h"
+
+namespace data::odbc {
+
+std::basic_string<SQLWCHAR> ToWide(std::string_view utf8) {
+  const std::u16string utf16 = app::Utf8ToUtf16(utf8);
+  return std::basic_string<SQLWCHAR>(utf16.begin(), utf16.end());
+}
+
+std::string FromWide(const SQLWCHAR* text, size_t length) {
+  return app::Utf16ToUtf8(std::u16string(text, text + length));
+}
+
+std::string FromNarrow(const SQLCHAR* text, size_t length) {
+  const std::string bytes(reinterpret_cast<const char*>(text), length);
+  if (app::IsValidUtf8(bytes)) return bytes;
+  std::u16string latin1(bytes.begin(), bytes.end());
+  for (char16_t& unit : latin1) unit &= 0xFF;
+  return app::Utf16ToUtf8(latin1);
+}
+
+namespace {
+
+std::string NarrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+  std::string text;
+  for (SQLSMALLINT record = 1;; ++record) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER nativeError = 0;
+    SQLSMALLINT length = 0;
+    std::vector<SQLCHAR> message(2048);
+    const SQLRETURN result = SQLGetDiagRec(handleType, handle, record, state, &nativeError, message.data(),
+                                           static_cast<SQLSMALLINT>(message.size()), &length);
+    if (!SQL_SUCCEEDED(result)) break;
+    if (!text.empty()) text += '\n';
+    text += FromNarrow(message.data(), std::min<size_t>(length, message.size() - 1));
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode) {
+  if (mode == TextMode::Narrow) return NarrowDiagnostics(handleType, handle);
+  std::string text;
+  for (SQLSMALLINT record = 1;; ++record) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER nativeError = 0;
+    SQLSMALLINT length = 0;
+    std::vector<SQLWCHAR> message(1024);
+    SQLRETURN result = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, message.data(),
+                                      static_cast<SQLSMALLINT>(message.size()), &length);
+    if (result == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+      message.resize(length + 1);
+      result = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, message.data(),
+                              static_cast<SQLSMALLINT>(message.size()), &length);
+    }
+    if (!SQL_SUCCEEDED(result)) break;
+    if (!text.empty()) text += '\n';
+    text += FromWide(message.data(), std::min<size_t>(length, message.size() - 1));
+  }
+  return text;
+}
+
+void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {
+  if (SQL_SUCCEEDED(result)) return;
+  std::string text = handle == SQL_NULL_HANDLE ? std::string() : Diagnostics(handleType, handle, mode);
+  if (text.empty()) text = std::string(what) + " failed (ODBC result " + std::to_string(result) + ")";
+  throw DbError(text);
+}
+
+Handle::Handle(SQLSMALLINT type, SQLHANDLE input) : type_(type) {
+  const SQLRETURN result = SQLAllocHandle(type, input, &handle_);
+  if (!SQL_SUCCEEDED(result)) {
+    handle_ = SQL_NULL_HANDLE;
+    const SQLSMALLINT inputType = type == SQL_HANDLE_STMT ? SQL_HANDLE_DBC : SQL_HANDLE_ENV;
+    Check(result, inputType, input, "SQLAllocHandle");
+  }
+}
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+  if (this != &other) {
+    Free();
+    type_ = other.type_;
+    handle_ = other.handle_;
+    other.handle_ = SQL_NULL_HANDLE;
+  }
+  return *this;
+}
+
+void Handle::Free() {
+  if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+  handle_ = SQL_NULL_HANDLE;
+}
+
+}  // namespace data::odbc
