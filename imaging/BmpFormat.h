@@ -26,7 +26,7 @@ enum class Failure {
   kCompressionMismatch,     // a compression the bit count cannot carry (RLE8 at 4 bits, bit fields at 8)
   kTopDownRle,              // run-length data with a negative height
   kBadMasks,                // a colour mask that is not one run of bits or lies beyond the bit count
-  kPaletteBeyondFile,       // the colours-used count claims a palette longer than the file
+  kPaletteBeyondFile,       // a colours-used count above 2^bits that the file cannot hold
   kBadPixelOffset,          // the pixel data offset points into the headers or past the end
   kTruncatedPixels,         // uncompressed rows that do not fit in the file
   kTruncatedRle,            // run-length data that ends before the picture is complete

@@ -165,7 +165,8 @@ std::size_t MaskBlockSize(const RawHeader& raw) {
 }
 
 // Palette entries missing from the file, and indices beyond the palette, show black, as Windows paints
-// them. The colours-used count may exceed 2^bits (the extra entries are skipped) but not the file.
+// them. A colours-used count above 2^bits is allowed (the extra entries are skipped) as long as that
+// many entries really fit in the file; beyond it, the count is garbage and so is the header.
 Failure ReadPalette(std::span<const std::uint8_t> file, const RawHeader& raw, std::size_t paletteAt,
                     Header& header) {
   if (header.bitCount > 8) return Failure::kNone;
@@ -173,7 +174,7 @@ Failure ReadPalette(std::span<const std::uint8_t> file, const RawHeader& raw, st
   const std::size_t entrySize = raw.headerSize == kCoreHeader ? 3 : 4;
   const std::uint64_t declared =
       raw.headerSize == kCoreHeader || raw.colorsUsed == 0 ? capacity : raw.colorsUsed;
-  if (declared * entrySize > file.size() - paletteAt) return Failure::kPaletteBeyondFile;
+  if (declared > capacity && declared * entrySize > file.size() - paletteAt) return Failure::kPaletteBeyondFile;
   // Some writers leave out part of the palette; the pixel data offset tells where it really ends.
   const std::size_t room = (header.pixelOffset - paletteAt) / entrySize;
   const std::size_t count = std::min<std::size_t>({static_cast<std::size_t>(declared), capacity, room});
