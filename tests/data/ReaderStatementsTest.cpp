@@ -1,0 +1,103 @@
+#include "data/ReaderStatements.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/Text.h"
+#include "data/Session.h"
+#include "support/TestDatabase.h"
+
+namespace {
+
+using testsupport::Backend;
+using testsupport::DatabaseOptions;
+using testsupport::TestDatabase;
+
+TEST(ReaderStatements, AreSentAsTheLibrarySystemSendsThem) {
+  EXPECT_EQ(data::ViewOrderCheckStatement(),
+            std::vector<std::string>{"select name from syscolumns where name='dz_view_order' and id in (select id "
+                                     "from sysobjects where name = 'lib_duzhe')"});
+  EXPECT_EQ(data::CategoriesStatement(true),
+            std::vector<std::string>{"select * from lib_duzhe order by dz_view_order,dz_dzlx"});
+  EXPECT_EQ(data::CategoriesStatement(false),
+            std::vector<std::string>{"select * from lib_duzhe order by dz_id,dz_dzlx"});
+  EXPECT_EQ(data::DepartmentsStatement(12),
+            (std::vector<std::string>{"select pe_deptment from lib_people  ", "where pe_dzlx=12",
+                                      "group by pe_deptment", "order by pe_deptment"}));
+}
+
+struct SchemaCase {
+  Backend backend;
+  bool withViewOrder;
+};
+
+std::string CaseName(const ::testing::TestParamInfo<SchemaCase>& info) {
+  return testsupport::BackendName(info.param.backend) + (info.param.withViewOrder ? "ViewOrder" : "NoViewOrder");
+}
+
+class ReaderTablesTest : public ::testing::TestWithParam<SchemaCase> {
+ protected:
+  void SetUp() override {
+    DatabaseOptions options;
+    options.withViewOrder = GetParam().withViewOrder;
+    options.withDemoData = true;
+    db_ = TestDatabase::Create(GetParam().backend, options);
+    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam().backend) << " database server";
+  }
+
+  std::vector<std::string> Column(const std::vector<std::string>& statement, const std::string& column) {
+    std::vector<std::string> values;
+    for (auto query = db_->AdminSession().Open(statement); !query->Eof(); query->Next()) {
+      values.push_back(query->Text(column));
+    }
+    return values;
+  }
+
+  std::unique_ptr<TestDatabase> db_;
+};
+
+TEST_P(ReaderTablesTest, CatalogCheckSeesTheDisplayOrderColumn) {
+  EXPECT_EQ(data::HasViewOrderColumn(db_->AdminSession()), GetParam().withViewOrder);
+}
+
+TEST_P(ReaderTablesTest, CategoriesComeInDisplayOrderOrByNumber) {
+  const auto names = Column(data::CategoriesStatement(data::HasViewOrderColumn(db_->AdminSession())), "dz_dzlx");
+  if (GetParam().withViewOrder) {
+    EXPECT_EQ(names, (std::vector<std::string>{"教师", "研究生", "学生", "职工", "校外读者"}));
+  } else {
+    EXPECT_EQ(names, (std::vector<std::string>{"学生", "教师", "职工", "研究生", "校外读者"}));
+  }
+}
+
+TEST_P(ReaderTablesTest, DepartmentsOfOneCategory) {
+  // Ordered by code point on both servers (SQLite compares UTF-8 bytes, the test server uses C.UTF-8).
+  EXPECT_EQ(Column(data::DepartmentsStatement(1), "pe_deptment"),
+            (std::vector<std::string>{"King's 学院", "外语学院", "数学系", "计算机学院"}));
+  // A NULL department reads as empty text; where it sorts is the server's business.
+  auto withNull = Column(data::DepartmentsStatement(3), "PE_DEPTMENT");
+  std::sort(withNull.begin(), withNull.end());
+  EXPECT_EQ(withNull, (std::vector<std::string>{"", "", "图书馆"}));
+  EXPECT_TRUE(Column(data::DepartmentsStatement(5), "pe_deptment").empty());
+}
+
+TEST_P(ReaderTablesTest, ImportSelectionLeavesOutExpiredCancelledAndUnnumberedReaders) {
+  auto ids = Column({"select pe_id,pe_name", ",pe_id as sNo",
+                     "from lib_people where pe_id<>'' and pe_mark<>'过期' and pe_mark<>'注销' ",
+                     "  and pe_photo is null"},
+                    "sNo");
+  for (auto& id : ids) id = app::Trim(id);
+  std::sort(ids.begin(), ids.end());
+  for (const char* never : {"A00008", "A00009", "A00016", "A00021", "A00022", "A00027", "", "A00002", "A00005"}) {
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), never), 0) << never;
+  }
+  EXPECT_EQ(ids.size(), 34u - 7u - 2u);  // 34 readers, 7 never imported, 2 with photos
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemas, ReaderTablesTest,
+                         ::testing::Values(SchemaCase{Backend::Sqlite, true}, SchemaCase{Backend::Sqlite, false},
+                                           SchemaCase{Backend::Postgres, true},
+                                           SchemaCase{Backend::Postgres, false}),
+                         CaseName);
+
+}  // namespace

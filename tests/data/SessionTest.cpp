@@ -1,0 +1,217 @@
+#include "data/Session.h"
+
+#include <gtest/gtest.h>
+
+#include "app/Text.h"
+#include "support/TestDatabase.h"
+
+namespace {
+
+using testsupport::Backend;
+using testsupport::TestDatabase;
+
+class SessionTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    db_ = TestDatabase::Create(GetParam());
+    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " database server";
+    session_.ConnectString(db_->ConnectionString());
+  }
+
+  void AddReader(const std::string& cardNumber, const std::string& name = "读者") {
+    session_.Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values (?, ?, '正常')"}, {cardNumber, name});
+  }
+  long long Count(const std::string& where = "") {
+    auto query = session_.Open({"select count(*) as n from lib_people " + where});
+    return query->AsInteger("n");
+  }
+
+  std::unique_ptr<TestDatabase> db_;
+  data::Session session_;
+};
+
+TEST_P(SessionTest, ChineseTextRoundTripsInStatementsAndParameters) {
+  session_.Execute({"insert into lib_people (pe_id, pe_name, pe_mark, pe_deptment)",
+                    "values ('A00001', '张三', '正常', '计算机学院')"});
+  session_.Execute({"insert into lib_people (pe_id, pe_name, pe_mark, pe_deptment) values (?, ?, ?, ?)"},
+                   {std::string("A00002"), std::string("趙靜"), std::string("过期"), std::string("King's 学院")});
+  auto query = session_.Open({"select pe_id,pe_name", ",pe_deptment as sNo",
+                              "from lib_people where pe_mark<>'过期' "});
+  ASSERT_FALSE(query->Eof());
+  EXPECT_EQ(app::Trim(query->AsString("PE_NAME")), "张三");
+  EXPECT_EQ(query->AsString("sno"), "计算机学院");  // alias, any letter case
+  query->Next();
+  EXPECT_TRUE(query->Eof());
+
+  auto byParameter = session_.Open({"select pe_deptment from lib_people where pe_name=?"}, {std::string("趙靜")});
+  ASSERT_FALSE(byParameter->Eof());
+  EXPECT_EQ(byParameter->AsString("pe_deptment"), "King's 学院");
+}
+
+TEST_P(SessionTest, FixedWidthValuesMayCarryTrailingBlanks) {
+  AddReader("A1");
+  auto query = session_.Open({"select pe_id from lib_people"});
+  const std::string id = query->AsString("pe_id");
+  EXPECT_EQ(id.substr(0, 2), "A1");
+  EXPECT_EQ(id.find_first_not_of(' ', 2), std::string::npos) << "[" << id << "]";
+}
+
+TEST_P(SessionTest, NullsReadByTheRulesOfEachAccessor) {
+  session_.Execute({"insert into lib_people (pe_id, pe_name, pe_dzlx) values ('A1', 'x', null)"});
+  auto query = session_.Open({"select pe_mark, pe_dzlx, pe_photo, pe_deptment from lib_people"});
+  EXPECT_TRUE(query->IsNull("pe_mark"));
+  EXPECT_EQ(query->Text("pe_deptment"), "");
+  EXPECT_EQ(query->AsBytes("pe_photo"), std::nullopt);
+  try {
+    query->AsString("pe_mark");
+    ADD_FAILURE() << "no failure";
+  } catch (const data::ConversionError& error) {
+    EXPECT_STREQ(error.what(), "Could not convert variant of type (Null) into type (String)");
+  }
+  try {
+    query->AsInteger("pe_dzlx");
+    ADD_FAILURE() << "no failure";
+  } catch (const data::ConversionError& error) {
+    EXPECT_STREQ(error.what(), "Could not convert variant of type (Null) into type (Integer)");
+  }
+  EXPECT_THROW(query->IsNull("no_such_column"), data::DbError);
+}
+
+TEST_P(SessionTest, IntegersAndTextConvert) {
+  session_.Execute({"insert into lib_people (pe_id, pe_name, pe_dzlx, pe_deptment) values (?, ?, ?, ?)"},
+                   {std::string("A1"), std::string("x"), 42LL, std::string("-7")});
+  auto query = session_.Open({"select pe_dzlx, pe_deptment, pe_name from lib_people where pe_dzlx=?"}, {42LL});
+  ASSERT_FALSE(query->Eof());
+  EXPECT_EQ(query->AsInteger("pe_dzlx"), 42);
+  EXPECT_EQ(query->AsString("pe_dzlx"), "42");
+  EXPECT_EQ(query->AsInteger("pe_deptment"), -7);
+  EXPECT_THROW(query->AsInteger("pe_name"), data::DbError);
+}
+
+TEST_P(SessionTest, LinesAreJoinedWithCrLf) {
+  auto query = session_.Open({"select 'a", "b' as v"});
+  ASSERT_FALSE(query->Eof());
+  EXPECT_EQ(query->AsString("v"), "a\r\nb");
+}
+
+TEST_P(SessionTest, LongTextAndBinaryValuesComeBackWhole) {
+  db_->Exec(GetParam() == Backend::Sqlite ? "create table notes (body text, data blob)"
+                                          : "create table notes (body text, data bytea)");
+  std::string text;
+  while (text.size() < 200000) text += "读者A";
+  data::Bytes bytes(300000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  session_.Execute({"insert into notes (body, data) values (?, ?)"}, {text, bytes});
+  auto query = session_.Open({"select body, data from notes"});
+  EXPECT_EQ(query->AsString("body"), text);
+  EXPECT_EQ(query->AsBytes("data"), bytes);
+}
+
+TEST_P(SessionTest, PhotoRoundTripsByteForByte) {
+  AddReader("A00001");
+  AddReader("A00002");
+  data::Bytes photo = testsupport::MakeSamplePhoto(110, 120, 0x07E0);
+  photo[100] = 0;  // zero bytes and every other value must survive
+  photo[101] = 0xFF;
+  EXPECT_EQ(session_.ReadPhoto("A00001"), data::Bytes());  // NULL photo: empty value
+  session_.WritePhoto("A00001", photo);
+  EXPECT_EQ(session_.ReadPhoto("A00001"), photo);
+  EXPECT_EQ(session_.ReadPhoto("A00002"), data::Bytes());
+  EXPECT_EQ(session_.ReadPhoto("A00003"), std::nullopt);
+
+  const data::Bytes replacement = testsupport::MakeSamplePhoto(3, 2, 0x001F);
+  session_.WritePhoto("A00001", replacement);
+  EXPECT_EQ(session_.ReadPhoto("A00001"), replacement);
+}
+
+TEST_P(SessionTest, StoredCardNumberWithTrailingBlanksIsFound) {
+  AddReader("A00030   ");
+  const data::Bytes photo = testsupport::MakeSamplePhoto();
+  session_.WritePhoto("A00030", photo);
+  EXPECT_EQ(session_.ReadPhoto("A00030"), photo);
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_P(SessionTest, CardNumberWithAQuoteIsJustAValue) {
+  AddReader("O'1");
+  AddReader("A2");
+  const data::Bytes photo = testsupport::MakeSamplePhoto();
+  session_.WritePhoto("O'1", photo);
+  EXPECT_EQ(session_.ReadPhoto("O'1"), photo);
+  EXPECT_THROW(session_.WritePhoto("x' or '1'='1", photo), data::DbError);
+  EXPECT_EQ(session_.ReadPhoto("A2"), data::Bytes());
+}
+
+TEST_P(SessionTest, NoMatchingReaderFailsAndInsertsNothing) {
+  AddReader("A00001");
+  try {
+    session_.WritePhoto("A99999", testsupport::MakeSamplePhoto());
+    ADD_FAILURE() << "no failure";
+  } catch (const data::DbError& error) {
+    EXPECT_STREQ(error.what(), "Field 'pe_id' must have a value");
+  }
+  EXPECT_EQ(Count(), 1);
+  EXPECT_EQ(Count("where pe_photo is not null"), 0);
+}
+
+TEST_P(SessionTest, RejectedStatementRaisesTheServerText) {
+  try {
+    session_.Open({"select * from no_such_table"});
+    ADD_FAILURE() << "no failure";
+  } catch (const data::DbError& error) {
+    EXPECT_NE(std::string(error.what()).find("no_such_table"), std::string::npos) << error.what();
+  }
+  // A department with a quote pasted into the text breaks the statement the same way.
+  EXPECT_THROW(session_.Open({"select * from lib_people where pe_deptment='King's 学院'"}), data::DbError);
+  EXPECT_EQ(Count(), 0);  // the session is still usable
+}
+
+TEST_P(SessionTest, PhotosAreWrittenWhileASelectionIsOpen) {
+  for (const char* id : {"A1", "A2", "A3"}) AddReader(id);
+  const data::Bytes photo = testsupport::MakeSamplePhoto();
+  auto selection = session_.Open({"select pe_id,pe_name", "from lib_people where pe_photo is null"});
+  int rows = 0;
+  for (; !selection->Eof(); selection->Next(), ++rows) {
+    std::string id = selection->AsString("pe_id");
+    id.erase(id.find_last_not_of(' ') + 1);
+    session_.WritePhoto(id, photo);
+  }
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(Count("where pe_photo is null"), 0);
+}
+
+TEST_P(SessionTest, ExecuteReportsChangedRows) {
+  for (const char* id : {"A1", "A2", "A3"}) AddReader(id);
+  EXPECT_EQ(session_.Execute({"update lib_people set pe_mark='过期' where pe_id<>?"}, {std::string("A1")}), 2);
+  EXPECT_EQ(session_.Execute({"delete from lib_people where pe_id='none'"}), 0);
+}
+
+TEST_P(SessionTest, ConnectsThroughARegisteredDataSource) {
+  const auto dsn = db_->RegisterDataSource("LibODBC_" + testsupport::BackendName(GetParam()));
+  AddReader("A1", "张三");
+  data::Session byName;
+  byName.Connect(dsn.name, dsn.user, dsn.password);
+  EXPECT_TRUE(byName.IsConnected());
+  auto query = byName.Open({"select pe_name from lib_people"});
+  EXPECT_EQ(query->AsString("pe_name").substr(0, 6), "张三");
+  byName.Disconnect();
+  EXPECT_FALSE(byName.IsConnected());
+  EXPECT_TRUE(query->Eof());  // closed with the connection
+}
+
+TEST_P(SessionTest, UnknownDataSourceFailsWithTheDriverManagersText) {
+  data::Session session;
+  try {
+    session.Connect("NoSuchSource", "sa", "");
+    ADD_FAILURE() << "no failure";
+  } catch (const data::DbError& error) {
+    EXPECT_NE(std::string(error.what()).find("Data source name not found"), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(session.IsConnected());
+  EXPECT_THROW(session.Open({"select 1"}), data::DbError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SessionTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return testsupport::BackendName(info.param); });
+
+}  // namespace
