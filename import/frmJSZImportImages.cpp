@@ -326,8 +326,12 @@ bool TJSZImportImages::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TJSZImportImages::btImportClick() {
-  // TODO(import): start the run (import/ImportRun.h) with the options of this window.
-}
+// btImportClick: see frmJSZImportImagesRun.cpp.
 
-void TJSZImportImages::btExitClick() { close(); }
+void TJSZImportImages::btExitClick() {
+  if (running_) {
+    AskToStopRun();
+    return;
+  }
+  close();
+}

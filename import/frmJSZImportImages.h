@@ -22,6 +22,10 @@ namespace data {
 class Session;
 }
 
+namespace photoimport {
+struct ImportOptions;
+}
+
 // A label sized to its text whose right edge stays where it was placed, so longer texts grow to the left.
 class RightAnchoredLabel : public QLabel {
  public:
@@ -47,6 +51,9 @@ class TJSZImportImages : public QWidget {
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
 
   data::Session& LibDB() const { return libDB_; }
+
+  // True while an import run lasts (the options and the start button are disabled meanwhile).
+  bool IsRunning() const { return running_; }
 
   // Instructions.
   QLabel* Label1 = nullptr;
@@ -92,6 +99,8 @@ class TJSZImportImages : public QWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Closing the window during a run asks to stop after the current reader, as the exit button does.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildInstructions();
@@ -114,6 +123,15 @@ class TJSZImportImages : public QWidget {
   bool cbPosKeyPress(const QString& keyText) const;
   void btExitClick();
 
+  // The import run (frmJSZImportImagesRun.cpp): the options as the window shows them, the controls
+  // disabled while it lasts, and the stop request of the exit button.
+  class RunView;
+  photoimport::ImportOptions ReadRunOptions() const;
+  void SetRunning(bool running);
+  bool AskToStopRun();
+
   data::Session& libDB_;
   FolderChooser chooseFolder_;
+  bool running_ = false;
+  bool stopRequested_ = false;
 };
