@@ -255,6 +255,15 @@ TEST(JpegAccepts, HarmlessIrregularities) {
   }
 }
 
+TEST(JpegDecode, RepaintsAnImageThatHeldAnotherPicture) {
+  const WorkingImage expected = Decoded("testorig.jpg");
+  for (const char* previous : {"testorig-444.jpg", "32x32x8_ycbcr.jpg"}) {  // same size, other size
+    WorkingImage image = Decoded(previous);
+    ASSERT_TRUE(DecodeJpeg(Sample("testorig.jpg"), image));
+    ExpectSamePixels(expected, image);
+  }
+}
+
 // --- Scanline reader --------------------------------------------------------------------------------
 
 TEST(JpegScanlineReader, StreamsTheRowsDecodeJpegPaints) {
