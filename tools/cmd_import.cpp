@@ -144,7 +144,7 @@ class ConsoleObserver : public photoimport::ImportObserver {
 
   void Progress(int done, int total) override {
     if (done == 0) return;
-    const std::string reader = current_.empty() ? "-" : current_;
+    const std::string reader = current_.empty() ? "(no photo file)" : current_;
     if (terminal_) {
       std::printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
       std::fflush(stdout);
