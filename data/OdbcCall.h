@@ -1,6 +1,9 @@
 // Small helpers around the ODBC C API: wide text, diagnostics, handle ownership.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers of Windows build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

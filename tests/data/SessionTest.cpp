@@ -161,6 +161,12 @@ TEST_P(SessionTest, RejectedStatementRaisesTheServerText) {
   } catch (const data::DbError& error) {
     EXPECT_NE(std::string(error.what()).find("no_such_table"), std::string::npos) << error.what();
   }
+  try {
+    session_.Open({"select * from 无此表"});
+    ADD_FAILURE() << "no failure";
+  } catch (const data::DbError& error) {
+    EXPECT_NE(std::string(error.what()).find("无此表"), std::string::npos) << error.what();
+  }
   // A department with a quote pasted into the text breaks the statement the same way.
   EXPECT_THROW(session_.Open({"select * from lib_people where pe_deptment='King's 学院'"}), data::DbError);
   EXPECT_EQ(Count(), 0);  // the session is still usable
