@@ -9,7 +9,7 @@ import zlib
 
 from PIL import Image, ImageDraw
 
-# (file name, size, kind). Kinds: "rgb" JPEG, "gray" JPEG, "rgba" PNG with transparency, "bmp" 24-bit BMP,
+# (file name, size, kind). Kinds: "rgb" in the format of the extension (JPEG unless .png or .bmp), "gray" JPEG, "rgba" PNG with transparency, "bmp" 24-bit BMP,
 # "damaged" (a JPEG cut short: the run logs it and goes on).
 PHOTOS = [
     ("A00001.jpg", (300, 400), "rgb"),
@@ -60,7 +60,9 @@ def portrait(name, size, mode):
 def write(folder, name, size, kind):
     path = os.path.join(folder, name)
     if kind == "rgb":
-        portrait(name, size, "RGB").save(path, "JPEG", quality=85)
+        extension = os.path.splitext(name)[1].lower()
+        fmt = {".png": "PNG", ".bmp": "BMP"}.get(extension, "JPEG")
+        portrait(name, size, "RGB").save(path, fmt, **({"quality": 85} if fmt == "JPEG" else {}))
     elif kind == "gray":
         portrait(name, size, "L").save(path, "JPEG", quality=85)
     elif kind == "rgba":
