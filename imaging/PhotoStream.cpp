@@ -2,9 +2,14 @@
 // area-average, reduce to 5-6-5 and write the stored photo format.
 #include "imaging/PhotoStream.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <span>
 #include <system_error>
 
+#include "imaging/ExifOrientation.h"
+#include "imaging/JpegDecoder.h"
+#include "imaging/JpegRowPipeline.h"
 #include "imaging/PhotoBitmap.h"
 #include "imaging/PictureDecoding.h"
 #include "imaging/Resample.h"
@@ -65,11 +70,51 @@ bool ShrinkPicture(const WorkingImage& picture, WorkingImage& target) {
   return true;
 }
 
+// The JPEG path for photos that need shrinking: rows go from the decoder straight into the resampler
+// (a landscape picture's crop is a column offset), so the full picture is never held. A picture stored
+// turned (EXIF orientation) is turned upright whole first. False when the data is not a usable JPEG.
+bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& tooThin) {
+  JpegScanlineReader reader;
+  if (!reader.Open(file)) return false;
+  const int width = reader.Width();
+  const int height = reader.Height();
+  if (reader.Orientation() != kOrientationUpright) {
+    WorkingImage picture(UprightWidth(width, height, reader.Orientation()),
+                         UprightHeight(width, height, reader.Orientation()));
+    int y = 0;
+    const bool whole = PipeJpegRows(reader, [&](const std::uint32_t* row) {
+      PlaceStoredRow(row, y++, width, height, reader.Orientation(), picture);
+    });
+    tooThin = whole && !ShrinkPicture(picture, target);
+    return whole && !tooThin;
+  }
+  const Crop crop = CentralSquare(width, height);
+  const Size size = FitToPhoto(crop.width, crop.height);
+  tooThin = size.width <= 0 || size.height <= 0;
+  if (tooThin) return false;
+  target.SetSize(size.width, size.height);
+  if (size.width == crop.width && size.height == crop.height) {
+    int y = 0;
+    return PipeJpegRows(reader, [&](const std::uint32_t* row) {
+      std::copy(row + crop.left, row + crop.left + crop.width, target.Row(y++));
+    });
+  }
+  StreamingResampler resampler(crop.width, crop.height, target);
+  return PipeJpegRows(reader, [&](const std::uint32_t* row) { resampler.AddRow(row + crop.left); });
+}
+
 bool NormalizeFile(const std::string& fileName, WorkingImage& target) {
   std::vector<std::uint8_t> file;
   if (!ReadPictureFile(fileName, file)) return false;
+  const PictureKind kind = PictureKindOf(fileName);
   WorkingImage picture;
-  if (!DecodePicture(file, PictureKindOf(fileName), picture)) return false;
+  if (kind == PictureKind::Jpeg) {
+    bool tooThin = false;
+    if (ShrinkJpeg(file, target, tooThin)) return true;
+    // A thin JPEG decoded well and failed the fit; anything else gets the PNG try like any picture.
+    return !tooThin && DecodePngFallback(file, picture) && ShrinkPicture(picture, target);
+  }
+  if (!DecodePicture(file, kind, picture)) return false;
   file = {};
   return ShrinkPicture(picture, target);
 }

@@ -17,9 +17,8 @@ namespace imaging {
 struct AxisBands {
   int count = 0;
   int span = 0;
-  std::vector<int> index;     // count * span
-  std::vector<float> weight;  // count * span
-  std::vector<int> first;     // first source index of each band (unclamped)
+  std::vector<std::int32_t> index;  // count * span
+  std::vector<float> weight;        // count * span
 };
 
 // scale is the source size divided by the destination size, rounded to single precision.
@@ -36,8 +35,6 @@ class StreamingResampler {
 
   // `row` holds sourceWidth pixels. Rows beyond sourceHeight are ignored.
   void AddRow(const std::uint32_t* row);
-  // Source row index of the next AddRow.
-  int NextRow() const { return nextRow_; }
 
  private:
   struct RowTerm {
@@ -45,19 +42,26 @@ class StreamingResampler {
     float weight;
   };
 
-  void ApplyRow(int y, const std::uint32_t* row, float rowWeight);
+  void OpenRows(int sourceRow);
   void FinishRow(int y);
+  double* SumsOf(int y);
+  const double* PixelWeights(float rowWeight);
 
-  int sourceWidth_;
   int sourceHeight_;
   WorkingImage& destination_;
-  float areaFactor_ = 0;
+  double areaFactor_ = 0;
   AxisBands columns_;
   std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
   std::vector<std::size_t> nextTerm_;           // per destination row
-  std::vector<double> sums_;                    // per destination row: red, green, blue planes of width dW
-  std::vector<float> pixelWeights_;             // scratch: weights of one source row's terms
+  // Sums of the open destination rows: 4 lanes (blue, green, red, unused) per pixel, in a ring of rows.
+  std::vector<double> sums_;
+  int sumRows_ = 0;
+  // Pixel weights w = wx * wy * k of one row weight wy; those of wy = 1 (every inner row of a band) are
+  // kept, the others made when needed.
+  std::vector<double> unitRowWeights_;
+  std::vector<double> edgeRowWeights_;
   int firstOpenRow_ = 0;
+  int nextOpenRow_ = 0;
   int nextRow_ = 0;
 };
 

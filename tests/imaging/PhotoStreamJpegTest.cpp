@@ -1,0 +1,152 @@
+// The JPEG path of the normalizer, which streams decoded rows into the resampler (on a second thread for
+// large photos), must store exactly what decoding the whole picture and shrinking it gives, and must fail
+// where decoding fails.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "imaging/PhotoBitmap.h"
+#include "imaging/PhotoStream.h"
+#include "imaging/PictureDecoding.h"
+#include "tests/imaging/PhotoTestFiles.h"
+#include "tests/imaging/ResampleReference.h"
+
+namespace imaging {
+namespace {
+
+using testing::TemporaryFolder;
+using testing::WriteBytes;
+
+// Smooth colour gradients with some noise: a photo-like picture that JPEG keeps reasonably.
+std::vector<std::uint8_t> PictureRgb(int width, int height, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+      p[0] = static_cast<std::uint8_t>(x * 255 / width);
+      p[1] = static_cast<std::uint8_t>(y * 255 / height);
+      p[2] = static_cast<std::uint8_t>((x + y) % 256 / 2 + random() % 64);
+    }
+  return rgb;
+}
+
+// An EXIF APP1 payload whose IFD0 holds only the orientation tag (little-endian TIFF).
+std::vector<std::uint8_t> ExifOrientationPayload(int orientation) {
+  return {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,  // TIFF header, IFD0 at 8
+          1, 0,                                                    // one entry
+          0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<std::uint8_t>(orientation), 0, 0, 0,
+          0, 0, 0, 0};                                             // no next IFD
+}
+
+std::vector<std::uint8_t> EncodeJpeg(int width, int height, int orientation = 1, bool progressive = false) {
+  const auto rgb = PictureRgb(width, height, static_cast<unsigned>(width + height));
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = width;
+  cinfo.image_height = height;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  if (progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  if (orientation != 1) {
+    const auto exif = ExifOrientationPayload(orientation);
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
+  }
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::vector<std::uint8_t> bytes(buffer, buffer + size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(buffer);
+  return bytes;
+}
+
+// What the normalization of a decoded picture gives: central square, fit, oracle resampling, 5-6-5.
+std::vector<std::uint8_t> ExpectedValue(const WorkingImage& picture) {
+  int width = picture.Width(), height = picture.Height(), left = 0;
+  if (height < width) left = (width - height) / 2, width = height;
+  WorkingImage square(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) square.At(x, y) = picture.At(left + x, y);
+  int photoWidth = width, photoHeight = height;
+  if (width > 110 || height > 120) {
+    if (12LL * width <= 11LL * height) photoWidth = width * 120 / height, photoHeight = 120;
+    else photoWidth = 110, photoHeight = height * 110 / width;
+  }
+  std::vector<std::uint8_t> value;
+  WriteStoredPhoto(reference::Resample(square, photoWidth, photoHeight), value);
+  return value;
+}
+
+TEST(MakePhotoStreamJpeg, StoresWhatDecodingWholeAndShrinkingGives) {
+  const struct {
+    const char* what;
+    int width, height, orientation;
+    bool progressive;
+  } cases[] = {
+      {"large landscape (second thread)", 1300, 900, 1, false},
+      {"large portrait (second thread)", 900, 1200, 1, false},
+      {"large progressive", 1000, 1100, 1, true},
+      {"small portrait (one thread)", 358, 441, 1, false},
+      {"small, not shrunk", 100, 90, 1, false},
+      {"stored turned, orientation 6", 1200, 900, 6, false},
+      {"stored mirrored, orientation 2", 300, 200, 2, false},
+  };
+  TemporaryFolder folder;
+  for (const auto& c : cases) {
+    const std::string path = folder.File("A00001.jpg");
+    WriteBytes(path, EncodeJpeg(c.width, c.height, c.orientation, c.progressive));
+    WorkingImage picture;
+    ASSERT_TRUE(LoadPictureFile(picture, path)) << c.what;
+    MemoryStream stream;
+    ASSERT_TRUE(MakePhotoStream(path, stream)) << c.what;
+    EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << c.what;
+  }
+}
+
+TEST(MakePhotoStreamJpeg, DamagedJpegsFailAndPngsUnderJpegNamesLoad) {
+  TemporaryFolder folder;
+  const auto jpeg = EncodeJpeg(1200, 1000);
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    bool usable;
+  } cases[] = {
+      {"cut in the middle of the scan", {jpeg.begin(), jpeg.begin() + jpeg.size() / 2}, false},
+      {"end-of-image marker missing", {jpeg.begin(), jpeg.end() - 2}, false},
+      {"cut in the headers", {jpeg.begin(), jpeg.begin() + 100}, false},
+      {"PNG named .jpg", testing::PngBytes(WorkingImage(800, 700)), true},
+      {"whole", jpeg, true},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(folder.File("photo.jpg"), c.bytes);
+    MemoryStream stream;
+    EXPECT_EQ(MakePhotoStream(folder.File("photo.jpg"), stream), c.usable) << c.what;
+  }
+}
+
+TEST(MakePhotoStreamJpeg, ThinJpegFailsTheFit) {
+  TemporaryFolder folder;
+  WriteBytes(folder.File("thin.jpg"), EncodeJpeg(2, 300));
+  MemoryStream stream;
+  EXPECT_FALSE(MakePhotoStream(folder.File("thin.jpg"), stream));
+}
+
+}  // namespace
+}  // namespace imaging
