@@ -5,7 +5,6 @@
 // of one bare decode of the largest JPEG, each in a fresh child process.
 //
 // bench-normalize --peak normalize|decode FILE  is the child's side of the memory measurement.
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +128,19 @@ long PeakKilobytes(const char* self, const char* what, const std::string& file) 
   return got > 0 ? std::atol(text) : -1;
 }
 
+// Peak resident memory of this process image. getrusage's ru_maxrss would also count what the parent
+// held before the exec, so the kernel's high-water mark of the current address space is read instead.
+long PeakResidentKilobytes() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (!status) return -1;
+  char line[256];
+  long kilobytes = -1;
+  while (std::fgets(line, sizeof line, status))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kilobytes) == 1) break;
+  std::fclose(status);
+  return kilobytes;
+}
+
 int PeakChild(const std::string& what, const std::string& file) {
   if (what == "normalize") {
     imaging::MemoryStream stream;
@@ -139,9 +151,7 @@ int PeakChild(const std::string& what, const std::string& file) {
     int w, h;
     if (!BareDecode(bytes, pixels, w, h)) return 1;
   }
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("%ld\n", usage.ru_maxrss);
+  std::printf("%ld\n", PeakResidentKilobytes());
   return 0;
 }
 
@@ -162,7 +172,11 @@ int main(int argc, char** argv) {
   const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
   std::vector<Photo> photos;
   for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
-    if (entry.is_regular_file() && IsJpegName(entry.path())) photos.push_back({entry.path().string(), {}});
+    if (entry.is_regular_file() && IsJpegName(entry.path())) {
+      Photo photo;
+      photo.path = entry.path().string();
+      photos.push_back(std::move(photo));
+    }
   std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) { return a.path < b.path; });
   for (auto& photo : photos) {
     photo.bytes = ReadAll(photo.path);
