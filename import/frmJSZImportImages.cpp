@@ -1,6 +1,7 @@
 #include "import/frmJSZImportImages.h"
 
 #include <QAbstractItemView>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -66,6 +67,21 @@ QStringList NumberItems(int count) {
 
 int MulDiv(int value, int multiplier, int divider) { return value * multiplier / divider; }
 
+// As in a dialog, Tab stops only at the checked radio of a group and the arrow keys move within the
+// group. The explicit button group keeps the toolkit from treating the radios of a group box and those of
+// the window around it as one group.
+void MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*> radios) {
+  auto* group = new QButtonGroup(owner);
+  for (QRadioButton* radio : radios) {
+    group->addButton(radio);
+    auto update = [radio](bool checked) {
+      radio->setFocusPolicy(checked ? Qt::StrongFocus : Qt::FocusPolicy(Qt::StrongFocus & ~Qt::TabFocus));
+    };
+    update(radio->isChecked());
+    QObject::connect(radio, &QRadioButton::toggled, radio, update);
+  }
+}
+
 }  // namespace
 
 RightAnchoredLabel::RightAnchoredLabel(QWidget* parent, int right, int top)
@@ -104,6 +120,7 @@ TJSZImportImages::TJSZImportImages(data::Session& libDB, QWidget* parent)
   BuildSelectGroup();
   BuildRunArea();
   SetTabOrder();
+  NameControls();
   ConnectHandlers();
   edPath->setFocus();
   FormCreate();
@@ -190,6 +207,7 @@ void TJSZImportImages::BuildRunArea() {
   memError->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   memError->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   memError->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  memError->setTabChangesFocus(true);  // Tab moves on, as in every other control
   QPalette palette = memError->palette();
   palette.setColor(QPalette::Base, windowlook::k3DLight);
   memError->setPalette(palette);
@@ -210,8 +228,10 @@ void TJSZImportImages::BuildRunArea() {
 
   lbFile = new RightAnchoredLabel(this, kFileLabelRight, kFileLabelTop);
   lbFile->setText("lbFile");
+  // Left-aligned, with room up to the window's right edge for whatever card number or name a run shows.
   lbNo = windowlook::PlaceLabel(this, "lbNo", 472, 136, windowlook::kBlack);
   lbName = windowlook::PlaceLabel(this, "lbName", 472, 152, windowlook::kBlack);
+  for (QLabel* label : {lbNo, lbName}) label->resize(width() - label->x(), label->height());
 }
 
 void TJSZImportImages::SetTabOrder() {
@@ -219,6 +239,19 @@ void TJSZImportImages::SetTabOrder() {
                                  pBar,     cbBackup, memError, rbType1, rbType2,   rbType3,   rbType4,
                                  cbbDZ,    cbbDW,   rbFormat1, rbFormat2, cbPos, rbFormat3, cbLeftLen};
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void TJSZImportImages::NameControls() {
+#define NAME_CONTROL(control) control->setObjectName(#control)
+  NAME_CONTROL(Label1), NAME_CONTROL(Label2), NAME_CONTROL(Label3), NAME_CONTROL(Label5), NAME_CONTROL(Label6);
+  NAME_CONTROL(Bevel1), NAME_CONTROL(Label4), NAME_CONTROL(edPath), NAME_CONTROL(btPath);
+  NAME_CONTROL(rbType1), NAME_CONTROL(rbType2), NAME_CONTROL(rbType3), NAME_CONTROL(rbType4);
+  NAME_CONTROL(grpFormat), NAME_CONTROL(rbFormat1), NAME_CONTROL(rbFormat2), NAME_CONTROL(cbPos);
+  NAME_CONTROL(rbFormat3), NAME_CONTROL(cbLeftLen), NAME_CONTROL(cbBackup), NAME_CONTROL(cbOkNot);
+  NAME_CONTROL(btImport), NAME_CONTROL(pBar), NAME_CONTROL(btExit), NAME_CONTROL(grpSelect);
+  NAME_CONTROL(cbbDZ), NAME_CONTROL(cbbDW), NAME_CONTROL(memError), NAME_CONTROL(DBImage1);
+  NAME_CONTROL(palImg), NAME_CONTROL(imgTmp), NAME_CONTROL(lbFile), NAME_CONTROL(lbNo), NAME_CONTROL(lbName);
+#undef NAME_CONTROL
 }
 
 void TJSZImportImages::ConnectHandlers() {
@@ -230,6 +263,8 @@ void TJSZImportImages::ConnectHandlers() {
   for (QRadioButton* radio : {rbFormat1, rbFormat2, rbFormat3}) {
     connect(radio, &QRadioButton::toggled, this, &TJSZImportImages::rbFormat1Click);
   }
+  MakeRadioGroup(this, {rbType1, rbType2, rbType3, rbType4});
+  MakeRadioGroup(this, {rbFormat1, rbFormat2, rbFormat3});
   // A choice by the user, not a change made by the program, refills the departments.
   connect(cbbDZ, &QComboBox::activated, this, &TJSZImportImages::cbbDZChange);
   connect(btImport, &QPushButton::clicked, this, &TJSZImportImages::btImportClick);

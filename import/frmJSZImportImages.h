@@ -109,6 +109,7 @@ class TJSZImportImages : public QWidget {
   void BuildSelectGroup();
   void BuildRunArea();
   void SetTabOrder();
+  void NameControls();  // the control names, for tests and diagnostics
   void ConnectHandlers();
 
   void FormCreate();

@@ -1,0 +1,45 @@
+#include "GuiTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace guitest {
+
+QApplication& Application() {
+  static int argc = 1;
+  static char name[] = "gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* application = new QApplication(argc, argv);
+  return *application;
+}
+
+RecordedMessageBoxes::RecordedMessageBoxes(QMessageBox::StandardButton answer) {
+  previous_ = messageboxes::SetMessageBoxHandler(
+      [this, answer](QWidget*, const messageboxes::MessageBoxRequest& request) {
+        boxes_.push_back(request);
+        return answer;
+      });
+}
+
+RecordedMessageBoxes::~RecordedMessageBoxes() { messageboxes::SetMessageBoxHandler(std::move(previous_)); }
+
+TempFolder::TempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "cardphoto-gui.XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void TempHive::Store(const app::ConnectionSettings& settings) {
+  ASSERT_TRUE(app::SettingsStore(hive_).Write(settings));
+}
+
+std::optional<std::string> TempHive::Stored(const std::string& valueName) {
+  return hive_.ReadString(app::kProductKey, valueName);
+}
+
+}  // namespace guitest

@@ -1,0 +1,57 @@
+// What a person sees: the splash, the import window and the dialog (compact and expanded) rendered to PNG
+// files under <build>/screenshots, to be looked at. The test checks only that the pictures were written.
+#include <QDir>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QPixmap>
+#include <gtest/gtest.h>
+
+#include "GuiTestSupport.h"
+#include "app/unGlobal.h"
+#include "connection/frmDbPara.h"
+#include "connection/frmFlash.h"
+#include "data/Session.h"
+#include "import/frmJSZImportImages.h"
+
+namespace {
+
+QString ScreenshotFolder() {
+  const QString folder = QString(CARDPHOTO_BINARY_DIR) + "/screenshots";
+  QDir().mkpath(folder);
+  return folder;
+}
+
+void Save(QWidget& window, const char* name) {
+  window.show();
+  QApplication::processEvents();
+  const QString file = ScreenshotFolder() + "/" + name + ".png";
+  ASSERT_TRUE(window.grab().save(file)) << file.toStdString();
+}
+
+TEST(Screenshots, SplashImportWindowAndDialog) {
+  guitest::Application();
+  guitest::RecordedMessageBoxes boxes;
+  gConnectState = kConnectingText;
+  TFlash flash;
+  Save(flash, "splash");
+
+  data::Session session;
+  TJSZImportImages window(session);
+  Save(window, "import-window");
+  window.rbType4->setChecked(true);
+  window.lbFile->setText("/home/library/photos/A00001.jpg");
+  window.lbNo->setText("A00001");
+  window.lbName->setText("张三");
+  window.pBar->show();
+  window.pBar->setValue(40);
+  Save(window, "import-window-by-name");
+
+  guitest::TempHive hive;
+  TDbPara dialog(hive.hive());
+  Save(dialog, "dialog-compact");
+  dialog.btMod->click();
+  Save(dialog, "dialog-expanded");
+}
+
+}  // namespace
