@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <csetjmp>
-#include <cstring>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <new>
 #include <vector>
@@ -19,8 +18,8 @@ namespace imaging {
 namespace {
 
 constexpr int kGrayLevels = 236;
-// Rows asked from libjpeg per call: one iMCU row of 4:2:0 data, enough to keep the per-call overhead out
-// of the profile without holding much.
+// Rows asked from libjpeg per call where its samples need converting (gray, CMYK): one iMCU row of 4:2:0
+// data, enough to keep the per-call overhead out of the profile without holding much.
 constexpr int kRowsPerBatch = 16;
 // Real progressive files have a few dozen scans at most; a file with thousands of tiny scans makes
 // libjpeg pass over every block for each of them, which is how such files are used to stall decoders.
