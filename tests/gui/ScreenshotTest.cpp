@@ -1,6 +1,9 @@
 // What a person sees: the splash, the import window and the dialog (compact and expanded) rendered to PNG
 // files under <build>/screenshots, to be looked at. The test checks only that the pictures were written.
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -13,6 +16,7 @@
 #include "connection/frmFlash.h"
 #include "data/Session.h"
 #include "import/frmJSZImportImages.h"
+#include "support/TestDatabase.h"
 
 namespace {
 
@@ -36,10 +40,19 @@ TEST(Screenshots, SplashImportWindowAndDialog) {
   TFlash flash;
   Save(flash, "splash");
 
+  auto database = testsupport::TestDatabase::Create(testsupport::Backend::Sqlite, {.withDemoData = true});
+  ASSERT_NE(database, nullptr);
   data::Session session;
+  session.ConnectString(database->ConnectionString());
   TJSZImportImages window(session);
   Save(window, "import-window");
   window.rbType4->setChecked(true);
+  window.cbbDZ->setCurrentIndex(2);
+  emit window.cbbDZ->activated(2);  // as if the user chose the first category: its departments follow
+  window.cbbDW->setCurrentIndex(1);
+  window.rbFormat2->setChecked(true);
+  window.edPath->setText("/home/library/photos");
+  window.memError->appendPlainText("/home/library/photos/A00009.jpg 图片有问题，未能导入！");
   window.lbFile->setText("/home/library/photos/A00001.jpg");
   window.lbNo->setText("A00001");
   window.lbName->setText("张三");
