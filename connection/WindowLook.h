@@ -4,9 +4,11 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QSize>
 #include <QPalette>
+#include <QScreen>
 #include <QStringList>
 #include <QWidget>
 
@@ -50,6 +52,13 @@ inline void SetTextColor(QWidget* widget, const QColor& color) {
   QPalette palette = widget->palette();
   palette.setColor(QPalette::WindowText, color);
   widget->setPalette(palette);
+}
+
+// Places a window in the middle of the primary screen's available area.
+inline void CenterOnScreen(QWidget* window) {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    window->move(screen->availableGeometry().center() - window->rect().center());
+  }
 }
 
 // A label sized to its text, its top left corner at (x, y).

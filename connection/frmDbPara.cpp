@@ -52,6 +52,7 @@ TDbPara::TDbPara(app::RegistryHive& hive, QWidget* parent)
     control->installEventFilter(this);
   }
   btExit->setFocus();
+  windowlook::CenterOnScreen(this);
   FormCreate();
 }
 

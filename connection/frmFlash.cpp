@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPixmap>
-#include <QScreen>
 
 #include "app/unGlobal.h"
 #include "connection/WindowLook.h"
@@ -30,9 +29,7 @@ TFlash::TFlash(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWind
   Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Image2->setPixmap(QPixmap(":/connection/icon.png"));
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  windowlook::CenterOnScreen(this);
   FormCreate();
 }
 

@@ -7,14 +7,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <algorithm>
 #include <string>
 
@@ -124,9 +122,7 @@ TJSZImportImages::TJSZImportImages(data::Session& libDB, QWidget* parent)
   ConnectHandlers();
   edPath->setFocus();
   FormCreate();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
+  windowlook::CenterOnScreen(this);
 }
 
 void TJSZImportImages::BuildInstructions() {
