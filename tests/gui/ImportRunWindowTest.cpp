@@ -1,0 +1,149 @@
+// The import window's start button: its checks and message boxes, the run shown in the window, and the
+// exit button during a run. A real window on a SQLite database with real photo files.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "GuiTestSupport.h"
+#include "import/frmJSZImportImages.h"
+#include "support/TestDatabase.h"
+
+namespace {
+
+using guitest::RecordedMessageBoxes;
+using testsupport::Backend;
+using testsupport::TestDatabase;
+
+const std::string kPhoto = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
+
+class ImportRunWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    guitest::Application();
+    db_ = TestDatabase::Create(Backend::Sqlite);
+    ASSERT_TRUE(db_);
+    db_->Exec("insert into lib_duzhe (dz_id, dz_dzlx) values (1, '学生')");
+    for (const char* id : {"A00001", "A00002", "A00003"}) {
+      db_->Exec(std::string("insert into lib_people (pe_id, pe_name, pe_mark, pe_dzlx) values ('") + id +
+                "', '张三', '正常', 1)");
+      std::filesystem::copy_file(kPhoto, folder_.path() / (std::string(id) + ".jpg"));
+    }
+    session_.ConnectString(db_->ConnectionString());
+    window_ = std::make_unique<TJSZImportImages>(session_);
+    window_->show();
+    window_->cbBackup->setChecked(true);
+    window_->edPath->setText(QString::fromStdString(folder_.path().string()));
+  }
+
+  bool HasPhoto(const std::string& id) { return !db_->AdminSession().ReadPhoto(id).value_or(data::Bytes()).empty(); }
+  QString LastLogLine() const {
+    const QStringList lines = window_->memError->toPlainText().split('\n');
+    return lines.back();
+  }
+
+  std::unique_ptr<TestDatabase> db_;
+  data::Session session_;
+  guitest::TempFolder folder_;
+  std::unique_ptr<TJSZImportImages> window_;
+};
+
+TEST_F(ImportRunWindowTest, ChecksShowTheirMessagesAndStartNothing) {
+  const struct {
+    const char* title;
+    QString folder;
+    bool byName;
+    QMessageBox::StandardButton answer;
+    std::vector<QString> texts;  // the boxes shown, in order
+  } cases[] = {
+      {"empty folder", "  ", false, QMessageBox::Yes, {"请选择相片文件保存路径"}},
+      {"declined", "", false, QMessageBox::No, {"您确认要导入读者相片吗？"}},
+      {"name without category", "", true, QMessageBox::Yes, {"您确认要导入读者相片吗？", "请选择要处理的读者类型"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    if (!c.folder.isEmpty()) window_->edPath->setText(c.folder);
+    window_->rbType4->setChecked(c.byName);
+    window_->rbType1->setChecked(!c.byName);
+    RecordedMessageBoxes boxes(c.answer);
+    window_->btImport->click();
+    ASSERT_EQ(boxes.boxes().size(), c.texts.size());
+    for (std::size_t i = 0; i < c.texts.size(); ++i) {
+      EXPECT_EQ(boxes.boxes()[i].text, c.texts[i]);
+      EXPECT_EQ(boxes.boxes()[i].caption, QString("提示信息"));
+    }
+    EXPECT_FALSE(HasPhoto("A00001"));
+    window_->edPath->setText(QString::fromStdString(folder_.path().string()));
+  }
+}
+
+TEST_F(ImportRunWindowTest, MissingFolderIsReportedBeforeTheConfirmation) {
+  const QString missing = QString::fromStdString((folder_.path() / "missing").string());
+  window_->edPath->setText(missing + "/");
+  RecordedMessageBoxes boxes(QMessageBox::Yes);
+  window_->btImport->click();
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_TRUE(boxes.boxes()[0].text.contains(missing));
+  EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Information);
+}
+
+TEST_F(ImportRunWindowTest, RunDisablesTheOptionsShowsProgressAndReportsCompletion) {
+  std::filesystem::remove(folder_.path() / "A00002.jpg");
+  std::ofstream(folder_.path() / "A00002.jpg") << "damaged";
+  int highest = 0;
+  bool optionsDisabled = true;
+  QObject::connect(window_->pBar, &QProgressBar::valueChanged, [&](int value) {
+    highest = std::max(highest, value);
+    optionsDisabled = optionsDisabled && !window_->edPath->isEnabled() && !window_->btImport->isEnabled() &&
+                      !window_->rbType1->isEnabled() && !window_->cbOkNot->isEnabled() && window_->btExit->isEnabled();
+  });
+  RecordedMessageBoxes boxes(QMessageBox::Yes);
+  window_->btImport->click();
+
+  EXPECT_EQ(highest, 100);
+  EXPECT_TRUE(optionsDisabled);
+  ASSERT_EQ(boxes.boxes().size(), 2u);
+  EXPECT_EQ(boxes.boxes()[1].text, QString("相片导入已全部完成，请检查！"));
+  EXPECT_EQ(boxes.boxes()[1].icon, QMessageBox::NoIcon);
+  EXPECT_TRUE(HasPhoto("A00001"));
+  EXPECT_FALSE(HasPhoto("A00002"));
+  EXPECT_TRUE(HasPhoto("A00003"));
+  const QString damaged = QString::fromStdString((folder_.path() / "A00002.jpg").string()) + " 图片有问题，未能导入！";
+  EXPECT_TRUE(window_->memError->toPlainText().contains(damaged));
+  EXPECT_EQ(LastLogLine(), QString("共选择读者 3 人，导入相片 2 张，失败 1 个，无相片文件 0 人"));
+  EXPECT_TRUE(window_->edPath->isEnabled());
+  EXPECT_TRUE(window_->btImport->isEnabled());
+  EXPECT_FALSE(window_->pBar->isVisible());
+  EXPECT_TRUE(window_->palImg->isVisible());
+  EXPECT_EQ(window_->imgTmp->pixmap().size(), QSize(110, 110));  // the last photo: 227 x 149 cropped square
+  EXPECT_TRUE(window_->lbNo->text().startsWith(QString("证号：A0000")));
+}
+
+TEST_F(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
+  bool asked = false;
+  QObject::connect(window_->pBar, &QProgressBar::valueChanged, [&](int value) {
+    if (value > 0 && !asked) {
+      asked = true;
+      window_->btExit->click();
+    }
+  });
+  RecordedMessageBoxes boxes(QMessageBox::Yes);
+  window_->btImport->click();
+
+  ASSERT_GE(boxes.boxes().size(), 2u);
+  EXPECT_EQ(boxes.boxes()[1].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(LastLogLine(), QString("共选择读者 3 人，导入相片 1 张，失败 0 个，无相片文件 0 人"));
+  EXPECT_FALSE(window_->isVisible());
+}
+
+}  // namespace
