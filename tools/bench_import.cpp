@@ -54,12 +54,12 @@ void MakeReaders(data::Session& session, int readers) {
   }
 }
 
-// Times the normalization of each photo: the engine announces the reader, lets events through, normalizes
-// and then previews the result.
+// Times the normalization of each photo (the engine announces the reader, lets events through, normalizes
+// and previews the result) and its storing (from the preview to the reader's progress report).
 struct TimingObserver : photoimport::ImportObserver {
-  Clock::time_point readerStart;
-  bool normalizing = false;
-  Clock::duration normalization{};
+  Clock::time_point readerStart, storeStart;
+  bool normalizing = false, storing = false;
+  Clock::duration normalization{}, store{};
   long earlyKiB = 0;
 
   void CurrentReader(const std::string&, const std::string&, const std::string&) override { normalizing = true; }
@@ -67,10 +67,14 @@ struct TimingObserver : photoimport::ImportObserver {
     if (normalizing) readerStart = Clock::now();
   }
   void Preview(std::span<const std::uint8_t>) override {
-    normalization += Clock::now() - readerStart;
+    storeStart = Clock::now();
+    normalization += storeStart - readerStart;
     normalizing = false;
+    storing = true;
   }
   void Progress(int done, int total) override {
+    if (storing) store += Clock::now() - storeStart;
+    storing = false;
     if (done == total / 10) earlyKiB = ResidentKiB();
   }
   void LogLine(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
@@ -116,6 +120,8 @@ int main(int argc, char** argv) {
   std::printf("run %.2f s, %.0f photos/s; decoding and normalization %.2f s; outside them %.1f %%\n", Seconds(run),
               result.stored / Seconds(run), Seconds(observer.normalization),
               100.0 * (1.0 - Seconds(observer.normalization) / Seconds(run)));
+  std::printf("storing (read the current photo, write the new one) %.2f s, %.0f %% of the run\n",
+              Seconds(observer.store), 100.0 * Seconds(observer.store) / Seconds(run));
   std::printf("resident memory: before the run %ld KiB, at 10 %% %ld KiB, at the end %ld KiB; peak %ld KiB\n",
               startKiB, observer.earlyKiB, endKiB, usage.ru_maxrss);
   std::filesystem::remove_all(folder);
