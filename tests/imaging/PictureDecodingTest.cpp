@@ -63,7 +63,9 @@ TEST(LoadPictureFile, ChoosesByExtensionAndRetriesAsPng) {
     WriteBytes(path, Make(c.content, image));
     WorkingImage loaded;
     EXPECT_EQ(LoadPictureFile(loaded, path), c.loads) << c.name;
-    if (c.loads && c.content != Content::Jpeg) EXPECT_EQ(loaded.Pixels(), image.Pixels()) << c.name;
+    if (c.loads && c.content != Content::Jpeg) {
+      EXPECT_EQ(loaded.Pixels(), image.Pixels()) << c.name;
+    }
     std::filesystem::remove(path);
   }
 }
