@@ -15,13 +15,49 @@ std::uint32_t Reach(std::uint32_t side, std::uint32_t start, std::uint32_t step)
   return side > start ? (side - start + step - 1) / step : 0;
 }
 
-std::uint8_t Paeth(int left, int up, int upLeft) {
-  const int estimate = left + up - upLeft;
-  const int toLeft = std::abs(estimate - left);
-  const int toUp = std::abs(estimate - up);
-  const int toUpLeft = std::abs(estimate - upLeft);
-  if (toLeft <= toUp && toLeft <= toUpLeft) return static_cast<std::uint8_t>(left);
-  return static_cast<std::uint8_t>(toUp <= toUpLeft ? up : upLeft);
+// The Paeth predictor written to compile to conditional moves, not branches (which photo noise defeats):
+// with estimate = left + up - upLeft, |estimate - left| = |up - upLeft| and |estimate - up| = |left - upLeft|;
+// left wins when it is no farther than both others, up wins over upLeft on a tie.
+inline std::uint8_t Paeth(int left, int up, int upLeft) {
+  const int toUpSide = up - upLeft;
+  const int toLeftSide = left - upLeft;
+  const int toLeft = std::abs(toUpSide);
+  const int toUp = std::abs(toLeftSide);
+  const int toUpLeft = std::abs(toUpSide + toLeftSide);
+  const bool upNearer = toUp <= toUpLeft;
+  const int nearerOfOthers = upNearer ? up : upLeft;
+  const int distanceOfOthers = upNearer ? toUp : toUpLeft;
+  return static_cast<std::uint8_t>(toLeft <= distanceOfOthers ? left : nearerOfOthers);
+}
+
+// The Paeth filter with the pixel size fixed at compile time; the left and upper-left pixels are carried
+// in registers instead of being read back from the row just written.
+template <std::size_t PixelBytes>
+void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t length) {
+  int left[PixelBytes] = {}, upLeft[PixelBytes] = {};
+  std::size_t i = 0;
+  for (; i + PixelBytes <= length; i += PixelBytes) {
+    for (std::size_t k = 0; k < PixelBytes; ++k) {
+      const int up = previous[i + k];
+      const auto value = static_cast<std::uint8_t>(row[i + k] + Paeth(left[k], up, upLeft[k]));
+      row[i + k] = value;
+      left[k] = value;
+      upLeft[k] = up;
+    }
+  }
+  for (std::size_t k = 0; i + k < length; ++k)  // a partial pixel cannot occur; kept for safety
+    row[i + k] = static_cast<std::uint8_t>(row[i + k] + Paeth(left[k], previous[i + k], upLeft[k]));
+}
+
+void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t length, std::size_t pixelBytes) {
+  switch (pixelBytes) {
+    case 1: return UnfilterPaeth<1>(row, previous, length);
+    case 2: return UnfilterPaeth<2>(row, previous, length);
+    case 3: return UnfilterPaeth<3>(row, previous, length);
+    case 4: return UnfilterPaeth<4>(row, previous, length);
+    case 6: return UnfilterPaeth<6>(row, previous, length);
+    default: return UnfilterPaeth<8>(row, previous, length);
+  }
 }
 
 }  // namespace
@@ -64,12 +100,7 @@ bool Unfilter(std::uint8_t filterType, std::uint8_t* row, const std::uint8_t* pr
       for (std::size_t i = lead; i < length; ++i)
         row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - pixelBytes] + previous[i]) >> 1));
       return true;
-    case 4:
-      for (std::size_t i = 0; i < lead; ++i) row[i] = static_cast<std::uint8_t>(row[i] + previous[i]);
-      for (std::size_t i = lead; i < length; ++i)
-        row[i] = static_cast<std::uint8_t>(
-            row[i] + Paeth(row[i - pixelBytes], previous[i], previous[i - pixelBytes]));
-      return true;
+    case 4: UnfilterPaeth(row, previous, length, pixelBytes); return true;
     default: return false;
   }
 }

@@ -77,6 +77,8 @@ struct DisplayCase {
   std::vector<std::uint32_t> expected;
 };
 
+void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.name; }
+
 constexpr std::uint32_t kWhitePixel = 0xFFFFFF;
 
 const std::vector<DisplayCase> kDisplayCases = {
@@ -179,6 +181,8 @@ struct FailureCase {
   const char* name;
   Bytes file;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const Bytes kPalette2 = Chunk("PLTE", {0, 0, 0, 255, 255, 255});
 
