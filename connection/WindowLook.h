@@ -3,12 +3,15 @@
 #pragma once
 
 #include <QColor>
+#include <algorithm>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QSize>
+#include <QPainter>
 #include <QPalette>
 #include <QScreen>
+#include <QStyle>
 #include <QStringList>
 #include <QWidget>
 
@@ -61,9 +64,37 @@ inline void CenterOnScreen(QWidget* window) {
   }
 }
 
+// A label whose text sits on the baseline the Song face would give it. Fallback faces carry more room
+// above their glyphs (Noto CJK: ascent 1.16 em against Song's 0.86 em), which would put every label's
+// text a few pixels below the controls it was designed to line up with.
+class SongLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+  QSize sizeHint() const override { return QLabel::sizeHint() - QSize(0, Lift()); }
+  QSize minimumSizeHint() const override { return QLabel::minimumSizeHint() - QSize(0, Lift()); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    if (Lift() == 0 || text().isEmpty()) {
+      QLabel::paintEvent(event);
+      return;
+    }
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect().adjusted(0, -Lift(), 0, 0), QStyle::visualAlignment(layoutDirection(), alignment()),
+                          palette(), isEnabled(), text(), foregroundRole());
+  }
+
+ private:
+  int Lift() const {
+    const int songAscent = qRound(font().pixelSize() * 0.86);
+    return std::max(0, fontMetrics().ascent() - songAscent);
+  }
+};
+
 // A label sized to its text, its top left corner at (x, y).
 inline QLabel* PlaceLabel(QWidget* parent, const QString& text, int x, int y, const QColor& color) {
-  auto* label = new QLabel(text, parent);
+  auto* label = new SongLabel(text, parent);
   SetTextColor(label, color);
   label->move(x, y);
   label->adjustSize();

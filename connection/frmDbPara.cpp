@@ -83,7 +83,7 @@ void TDbPara::BuildGroupBox() {
   Label3 = PlaceLabel(grbBox, QStringLiteral("密码"), 48, 72, kNavy);
   for (QLabel* label : {Label1, Label2, Label3}) label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-  Label10 = new QLabel(QStringLiteral("请不要随意改动！！！"), grbBox);
+  Label10 = new windowlook::SongLabel(QStringLiteral("请不要随意改动！！！"), grbBox);
   QFont warningFont = windowlook::SongFont(15);
   warningFont.setUnderline(true);
   Label10->setFont(warningFont);

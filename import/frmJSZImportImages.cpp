@@ -83,13 +83,13 @@ void MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*> radios)
 }  // namespace
 
 RightAnchoredLabel::RightAnchoredLabel(QWidget* parent, int right, int top)
-    : QLabel(parent), right_(right), top_(top) {
+    : windowlook::SongLabel(parent), right_(right), top_(top) {
   setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Anchor();
 }
 
 void RightAnchoredLabel::setText(const QString& text) {
-  QLabel::setText(text);
+  SongLabel::setText(text);
   Anchor();
 }
 

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <functional>
 
+#include "connection/WindowLook.h"
+
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -27,7 +29,7 @@ struct ImportOptions;
 }
 
 // A label sized to its text whose right edge stays where it was placed, so longer texts grow to the left.
-class RightAnchoredLabel : public QLabel {
+class RightAnchoredLabel : public windowlook::SongLabel {
  public:
   RightAnchoredLabel(QWidget* parent, int right, int top);
   void setText(const QString& text);
