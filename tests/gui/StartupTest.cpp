@@ -1,6 +1,7 @@
 // Program start-up: which main window a start gives, with which connection settings, on real data
 // sources of both backends registered in the test's own odbc.ini.
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -27,6 +28,24 @@ bool AnySplashWindowLeft() {
   }
   return false;
 }
+
+// Records what the splash window showed and whether it was painted while a start lasted.
+class SplashWatcher : public QObject {
+ public:
+  SplashWatcher() { QApplication::instance()->installEventFilter(this); }
+  ~SplashWatcher() override { QApplication::instance()->removeEventFilter(this); }
+  QStringList shownTexts;
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (auto* flash = qobject_cast<TFlash*>(watched)) {
+      if (event->type() == QEvent::Show) shownTexts << flash->lbView->text();
+      if (event->type() == QEvent::Paint) ++paints;
+    }
+    return false;
+  }
+};
 
 class StartupTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -88,14 +107,19 @@ TEST_P(StartupTest, ReachableDataSourceOpensTheImportWindowWithBothListsFilled) 
 TEST_P(StartupTest, UnknownDataSourceOpensTheDialogSilently) {
   hive_.Store({"NoSuchDataSource", "sa", ""});
   guitest::RecordedMessageBoxes boxes;
+  SplashWatcher splash;
 
   StartedProgram program = StartProgram(hive_.hive());
+
+  // The splash window was shown with the connecting text and painted before the attempt, then went.
+  EXPECT_EQ(splash.shownTexts, QStringList{"系统正在连接数据库，请稍候..."});
+  EXPECT_GE(splash.paints, 1);
+  EXPECT_EQ(gConnectState, "系统正在连接数据库，请稍候...");
 
   TDbPara* dialog = DialogOf(program);
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(program.module, nullptr);
   EXPECT_TRUE(boxes.boxes().empty());
-  EXPECT_NE(gConnectState, "OK");
   EXPECT_FALSE(AnySplashWindowLeft());
   EXPECT_EQ(dialog->edOdbc->text(), "NoSuchDataSource");
 }
