@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <exception>
+#include <initializer_list>
 
 #include "connection/MessageBoxes.h"
 #include "connection/WindowLook.h"
@@ -46,9 +47,7 @@ TDbPara::TDbPara(app::RegistryHive& hive, QWidget* parent)
   BuildGroupBox();
   SetTabOrder();
   // Keyboard preview: the window sees every key of its controls before they do.
-  for (QWidget* control : {static_cast<QWidget*>(btExit), static_cast<QWidget*>(btMod),
-                           static_cast<QWidget*>(edOdbc), static_cast<QWidget*>(edUser),
-                           static_cast<QWidget*>(edPass), static_cast<QWidget*>(btOk)}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{btExit, btMod, edOdbc, edUser, edPass, btOk}) {
     control->installEventFilter(this);
   }
   btExit->setFocus();

@@ -61,6 +61,7 @@ TEST(Screenshots, SplashImportWindowAndDialog) {
   Save(window, "import-window-by-name");
 
   guitest::TempHive hive;
+  hive.Store({"LibODBC", "sa", "secret"});
   TDbPara dialog(hive.hive());
   Save(dialog, "dialog-compact");
   dialog.btMod->click();
