@@ -87,7 +87,8 @@ bool ParseHeader(std::span<const std::uint8_t> data, Header& header) {
   header.interlaced = interlace == 1;
   const auto validSide = [](std::uint32_t side) { return side >= 1 && side <= kMaxImageSide; };
   return validSide(header.width) && validSide(header.height) &&
-         IsValidDepth(header.colourType, header.bitDepth) && compression == 0 && filter == 0 && interlace <= 1;
+         IsValidDepth(header.colourType, header.bitDepth) && compression == 0 && filter == 0 &&
+         interlace <= 1;
 }
 
 bool ParsePalette(std::span<const std::uint8_t> data, PngFile& png) {
@@ -144,8 +145,7 @@ class ChunkSequence {
 
   // True once IEND closed a complete image.
   bool Complete() const {
-    return ended_ && !png_.imageData.empty() &&
-           (png_.header.colourType != kPalette || !png_.palette.empty());
+    return ended_ && !png_.imageData.empty() && (png_.header.colourType != kPalette || !png_.palette.empty());
   }
   bool Ended() const { return ended_; }
 

@@ -25,7 +25,7 @@ struct PaletteEntry {
 
 struct PngFile {
   Header header;
-  std::vector<PaletteEntry> palette;      // PLTE, empty when absent
+  std::vector<PaletteEntry> palette;       // PLTE, empty when absent
   std::vector<std::uint8_t> paletteAlpha;  // tRNS of a palette image: alpha of the first entries
   bool hasKey = false;                     // tRNS of a gray or truecolour image
   std::array<std::uint16_t, 3> key{};      // gray in [0]; red, green, blue for truecolour

@@ -36,10 +36,18 @@ std::array<std::uint8_t, 256> GammaTable(std::uint32_t gamma) {
 }
 
 PixelConverter::PixelConverter(const PngFile& png)
-    : bitDepth_(png.header.bitDepth), sampleBytes_(png.header.bitDepth == 16 ? 2 : 1), gamma_(GammaTable(png.gamma)) {
+    : bitDepth_(png.header.bitDepth),
+      sampleBytes_(png.header.bitDepth == 16 ? 2 : 1),
+      gamma_(GammaTable(png.gamma)) {
   switch (png.header.colourType) {
-    case kGray: kind_ = Kind::kIndexed; BuildGrayTable(png); break;
-    case kPalette: kind_ = Kind::kIndexed; BuildPaletteTable(png); break;
+    case kGray:
+      kind_ = Kind::kIndexed;
+      BuildGrayTable(png);
+      break;
+    case kPalette:
+      kind_ = Kind::kIndexed;
+      BuildPaletteTable(png);
+      break;
     case kRgb:
       kind_ = Kind::kRgb;
       // The key is compared with the displayed colour: the low bytes of the tRNS values, gamma-mapped.
@@ -56,9 +64,7 @@ PixelConverter::PixelConverter(const PngFile& png)
 // tRNS value) of that scale; a t beyond the scale names no level and keys nothing.
 void PixelConverter::BuildGrayTable(const PngFile& png) {
   const std::uint32_t levels = bitDepth_ >= 8 ? 256 : (1u << bitDepth_);
-  const auto levelColour = [&](std::uint32_t level) {
-    return PackGray(gamma_[level * 255 / (levels - 1)]);
-  };
+  const auto levelColour = [&](std::uint32_t level) { return PackGray(gamma_[level * 255 / (levels - 1)]); };
   const std::uint32_t t = png.key[0] & 0xFF;
   const bool keyed = png.hasKey && t < levels;
   const std::uint32_t key = keyed ? levelColour(t) : 0;
@@ -76,7 +82,8 @@ void PixelConverter::BuildPaletteTable(const PngFile& png) {
   std::array<std::uint8_t, 256> alpha;
   alpha.fill(255);
   std::copy(png.paletteAlpha.begin(), png.paletteAlpha.end(), alpha.begin());
-  const auto translucent = std::count_if(png.paletteAlpha.begin(), png.paletteAlpha.end(), [](auto a) { return a < 255; });
+  const auto translucent =
+      std::count_if(png.paletteAlpha.begin(), png.paletteAlpha.end(), [](auto a) { return a < 255; });
   const auto firstClear = std::find(png.paletteAlpha.begin(), png.paletteAlpha.end(), std::uint8_t{0});
   const bool keyed = translucent == 1 && firstClear != png.paletteAlpha.end();
   const bool blended = translucent >= 1 && !keyed;
@@ -127,13 +134,15 @@ void PixelConverter::ConvertIndexed(const std::uint8_t* row, std::uint32_t count
 void PixelConverter::ConvertRgb(const std::uint8_t* row, std::uint32_t count, std::uint32_t* out) const {
   const int step = 3 * sampleBytes_;
   for (std::uint32_t i = 0; i < count; ++i, row += step) {
-    const std::uint32_t colour = PackRgb(gamma_[row[0]], gamma_[row[sampleBytes_]], gamma_[row[2 * sampleBytes_]]);
+    const std::uint32_t colour =
+        PackRgb(gamma_[row[0]], gamma_[row[sampleBytes_]], gamma_[row[2 * sampleBytes_]]);
     out[i] = hasKey_ && colour == key_ ? kWhite : colour;
   }
 }
 
 // Gray-with-alpha samples are used as stored: the gAMA mapping does not reach them.
-void PixelConverter::ConvertGrayAlpha(const std::uint8_t* row, std::uint32_t count, std::uint32_t* out) const {
+void PixelConverter::ConvertGrayAlpha(const std::uint8_t* row, std::uint32_t count,
+                                      std::uint32_t* out) const {
   const int step = 2 * sampleBytes_;
   for (std::uint32_t i = 0; i < count; ++i, row += step)
     out[i] = PackGray(BlendOverWhite(row[0], row[sampleBytes_]));

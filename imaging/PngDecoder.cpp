@@ -35,7 +35,8 @@ bool DecodePass(const png::PngFile& file, const Pass& pass, const png::PixelConv
   std::vector<std::uint32_t> pixels(pass.dx > 1 ? pass.width : 0);
   for (std::uint32_t j = 0; j < pass.height; ++j) {
     if (!inflater.Read(current.data(), current.size())) return false;
-    if (!png::Unfilter(current[0], current.data() + 1, previous.data() + 1, rowBytes, pixelBytes)) return false;
+    if (!png::Unfilter(current[0], current.data() + 1, previous.data() + 1, rowBytes, pixelBytes))
+      return false;
     const int y = static_cast<int>(pass.y0 + j * pass.dy);
     if (pass.dx == 1) {
       converter.ConvertRow(current.data() + 1, pass.width, image.Row(y) + pass.x0);

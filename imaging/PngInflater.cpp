@@ -17,7 +17,7 @@ bool Inflater::NextPart() {
     const auto part = parts_[nextPart_++];
     if (part.empty()) continue;
     stream_.next_in = const_cast<Bytef*>(part.data());  // zlib never writes through next_in
-    stream_.avail_in = static_cast<uInt>(part.size());   // a chunk holds at most 2^31 - 1 bytes
+    stream_.avail_in = static_cast<uInt>(part.size());  // a chunk holds at most 2^31 - 1 bytes
     return true;
   }
   return false;

@@ -15,9 +15,9 @@ std::uint32_t Reach(std::uint32_t side, std::uint32_t start, std::uint32_t step)
   return side > start ? (side - start + step - 1) / step : 0;
 }
 
-// The Paeth predictor written to compile to conditional moves, not branches (which photo noise defeats):
-// with estimate = left + up - upLeft, |estimate - left| = |up - upLeft| and |estimate - up| = |left - upLeft|;
-// left wins when it is no farther than both others, up wins over upLeft on a tie.
+// The Paeth predictor written to compile to conditional moves, not branches (which photo noise defeats).
+// With estimate = left + up - upLeft: |estimate - left| = |up - upLeft|, |estimate - up| = |left - upLeft|.
+// Left wins when it is no farther than both others; up wins over upLeft on a tie.
 inline std::uint8_t Paeth(int left, int up, int upLeft) {
   const int toUpSide = up - upLeft;
   const int toLeftSide = left - upLeft;
@@ -49,7 +49,8 @@ void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t 
     row[i + k] = static_cast<std::uint8_t>(row[i + k] + Paeth(left[k], previous[i + k], upLeft[k]));
 }
 
-void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t length, std::size_t pixelBytes) {
+void UnfilterPaeth(std::uint8_t* row, const std::uint8_t* previous, std::size_t length,
+                   std::size_t pixelBytes) {
   switch (pixelBytes) {
     case 1: return UnfilterPaeth<1>(row, previous, length);
     case 2: return UnfilterPaeth<2>(row, previous, length);
@@ -90,7 +91,8 @@ bool Unfilter(std::uint8_t filterType, std::uint8_t* row, const std::uint8_t* pr
   switch (filterType) {
     case 0: return true;
     case 1:
-      for (std::size_t i = pixelBytes; i < length; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - pixelBytes]);
+      for (std::size_t i = pixelBytes; i < length; ++i)
+        row[i] = static_cast<std::uint8_t>(row[i] + row[i - pixelBytes]);
       return true;
     case 2:
       for (std::size_t i = 0; i < length; ++i) row[i] = static_cast<std::uint8_t>(row[i] + previous[i]);

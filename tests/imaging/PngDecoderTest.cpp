@@ -26,7 +26,8 @@ Bytes Chunk(const std::string& type, const Bytes& data) {
   PutBigEndian32(chunk, static_cast<std::uint32_t>(data.size()));
   chunk.insert(chunk.end(), type.begin(), type.end());
   chunk.insert(chunk.end(), data.begin(), data.end());
-  PutBigEndian32(chunk, static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(data.size() + 4))));
+  PutBigEndian32(chunk,
+                 static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(data.size() + 4))));
   return chunk;
 }
 
@@ -35,7 +36,8 @@ Bytes Header(std::uint32_t width, std::uint32_t height, int depth, int colourTyp
   Bytes data;
   PutBigEndian32(data, width);
   PutBigEndian32(data, height);
-  for (int field : {depth, colourType, compression, filter, interlace}) data.push_back(static_cast<std::uint8_t>(field));
+  for (int field : {depth, colourType, compression, filter, interlace})
+    data.push_back(static_cast<std::uint8_t>(field));
   return Chunk("IHDR", data);
 }
 
@@ -128,8 +130,8 @@ const std::vector<DisplayCase> kDisplayCases = {
      Png({Header(3, 1, 8, 6), ImageData({0, 200, 100, 0, 0, 200, 100, 0, 128, 200, 100, 0, 255}), End()}),
      {kWhitePixel, 0xE3B17F, 0xC86400}},
     {"Rgba16BlendUsesHighBytes",
-     Png({Header(3, 1, 16, 6),
-          ImageData({0, 200, 1, 100, 2, 0, 3, 0, 0xFF, 200, 1, 100, 2, 0, 3, 128, 0xFF, 200, 1, 100, 2, 0, 3, 255, 0}),
+     Png({Header(3, 1, 16, 6), ImageData({0, 200, 1,   100,  2,   0, 3,   0, 0xFF, 200, 1,   100, 2,
+                                          0, 3,   128, 0xFF, 200, 1, 100, 2, 0,    3,   255, 0}),
           End()}),
      {kWhitePixel, 0xE3B17F, 0xC86400}},
     {"GrayAlphaBlend",
@@ -230,7 +232,8 @@ std::vector<FailureCase> FailureCases() {
       {"HeaderDataChanged", Tampered(tiny, 8 + 8 + 3)},
       {"ImageDataCrcMismatch", Tampered(tiny, tiny.size() - 12 - 1)},
       {"EndCrcMismatch", Tampered(tiny, tiny.size() - 1)},
-      {"AncillaryCrcMismatch", Tampered(Png({kTinyHeader, Gamma(100000), kTinyData, End()}), headerCrc + 4 + 8 + 5)},
+      {"AncillaryCrcMismatch",
+       Tampered(Png({kTinyHeader, Gamma(100000), kTinyData, End()}), headerCrc + 4 + 8 + 5)},
       {"ChunkLengthBeyondFile", ChunkLengthBeyondFile()},
       {"ChunkLengthAboveFormatLimit", ChunkLengthAboveFormatLimit()},
       {"ChunkTypeNotLetters", Png({kTinyHeader, Chunk("a1cD", {}), kTinyData, End()})},
@@ -254,14 +257,15 @@ std::vector<FailureCase> FailureCases() {
       {"ColourType7", Png({Header(2, 1, 8, 7), kTinyData, End()})},
       {"PaletteImageWithoutPalette", Png({Header(2, 1, 8, 3), kTinyData, End()})},
       {"PaletteInGrayImage", Png({kTinyHeader, kPalette2, kTinyData, End()})},
-      {"PaletteAfterImageData", Png({Header(2, 1, 8, 2), ImageData({0, 1, 2, 3, 4, 5, 6}), kPalette2, End()})},
+      {"PaletteAfterImageData",
+       Png({Header(2, 1, 8, 2), ImageData({0, 1, 2, 3, 4, 5, 6}), kPalette2, End()})},
       {"PaletteTwice", Png({Header(2, 1, 8, 3), kPalette2, kPalette2, kTinyData, End()})},
       {"PaletteNotWholeEntries", Png({Header(2, 1, 8, 3), Chunk("PLTE", {0, 0, 0, 1}), kTinyData, End()})},
       {"PaletteLargerThanDepthAllows",
        Png({Header(2, 1, 1, 3), Chunk("PLTE", {0, 0, 0, 1, 1, 1, 2, 2, 2}), ImageData({0, 0}), End()})},
       {"PaletteOf257Entries", Png({Header(2, 1, 8, 3), Chunk("PLTE", Bytes(3 * 257, 0)), kTinyData, End()})},
-      {"TransparencyOf257Entries",
-       Png({Header(2, 1, 8, 3), Chunk("PLTE", Bytes(3 * 256, 0)), Chunk("tRNS", Bytes(257, 0)), kTinyData, End()})},
+      {"TransparencyOf257Entries", Png({Header(2, 1, 8, 3), Chunk("PLTE", Bytes(3 * 256, 0)),
+                                        Chunk("tRNS", Bytes(257, 0)), kTinyData, End()})},
       {"TransparencyLongerThanPalette",
        Png({Header(2, 1, 8, 3), kPalette2, Chunk("tRNS", {0, 0, 0}), kTinyData, End()})},
       {"TransparencyBeforePalette",
@@ -299,14 +303,20 @@ TEST(PngDecoder, ToleratesLayoutsAndSkippableChunks) {
   const Bytes first(stream.begin(), stream.begin() + 3), second(stream.begin() + 3, stream.end());
   const std::vector<std::pair<const char*, Bytes>> files = {
       {"plain", TinyPng()},
-      {"unknown ancillary chunks", Png({kTinyHeader, Chunk("abCD", {1, 2}), kTinyData, Chunk("zzZZ", {}), End()})},
+      {"unknown ancillary chunks",
+       Png({kTinyHeader, Chunk("abCD", {1, 2}), kTinyData, Chunk("zzZZ", {}), End()})},
       {"image data over several chunks, some empty",
        Png({kTinyHeader, Chunk("IDAT", first), Chunk("IDAT", {}), Chunk("IDAT", second), End()})},
-      {"transparency in an image with alpha", Png({Header(2, 1, 8, 4), Chunk("tRNS", {0, 10}),
-                                                   ImageData({0, 10, 255, 200, 255}), End()})},
-      {"gAMA after PLTE is passed over",
-       Png({Header(2, 1, 8, 3), Chunk("PLTE", {10, 10, 10, 200, 200, 200}), Gamma(50000), ImageData({0, 0, 1}), End()})},
-      {"bytes after IEND", [] { Bytes f = TinyPng(); f.push_back(0); return f; }()},
+      {"transparency in an image with alpha",
+       Png({Header(2, 1, 8, 4), Chunk("tRNS", {0, 10}), ImageData({0, 10, 255, 200, 255}), End()})},
+      {"gAMA after PLTE is passed over", Png({Header(2, 1, 8, 3), Chunk("PLTE", {10, 10, 10, 200, 200, 200}),
+                                              Gamma(50000), ImageData({0, 0, 1}), End()})},
+      {"bytes after IEND",
+       [] {
+         Bytes f = TinyPng();
+         f.push_back(0);
+         return f;
+       }()},
   };
   for (const auto& [name, file] : files) {
     WorkingImage image;
@@ -348,8 +358,8 @@ struct SizeCase {
 };
 
 TEST(PngDecoder, SideLimits) {
-  const SizeCase cases[] = {{65535, 1, true}, {1, 65535, true}, {65536, 1, false}, {1, 65536, false},
-                            {0, 1, false},    {1, 0, false},     {0x80000000u, 1, false}};
+  const SizeCase cases[] = {{65535, 1, true}, {1, 65535, true}, {65536, 1, false},      {1, 65536, false},
+                            {0, 1, false},    {1, 0, false},    {0x80000000u, 1, false}};
   for (const SizeCase& c : cases) {
     // A 1-bit gray image, every row filter 0, all black; a refused header needs no real data.
     const std::size_t rowBytes = (std::size_t{c.width} + 7) / 8;

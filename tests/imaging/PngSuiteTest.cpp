@@ -93,7 +93,8 @@ bool ReadWithLibpng(const fs::path& path, LibpngDecode& out, std::vector<png_byt
     if (png_get_rowbytes(png, info) == 4 * std::size_t{out.width}) {
       out.rgba.resize(4 * std::size_t{out.width} * out.height);
       rows.resize(out.height);
-      for (std::uint32_t y = 0; y < out.height; ++y) rows[y] = out.rgba.data() + 4 * std::size_t{out.width} * y;
+      for (std::uint32_t y = 0; y < out.height; ++y)
+        rows[y] = out.rgba.data() + 4 * std::size_t{out.width} * y;
       png_read_image(png, rows.data());
       ok = true;
     }
@@ -113,8 +114,11 @@ class ReferenceRules {
       case PNG_COLOR_TYPE_GRAY: return Gray(rgba[0]);
       case PNG_COLOR_TYPE_RGB: return Rgb(rgba);
       case PNG_COLOR_TYPE_PALETTE: return Palette(rgba);
-      case PNG_COLOR_TYPE_GRAY_ALPHA: return Pack(Blend(rgba[0], rgba[3]), Blend(rgba[0], rgba[3]), Blend(rgba[0], rgba[3]));
-      default: return Pack(Blend(Gamma(rgba[0]), rgba[3]), Blend(Gamma(rgba[1]), rgba[3]), Blend(Gamma(rgba[2]), rgba[3]));
+      case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return Pack(Blend(rgba[0], rgba[3]), Blend(rgba[0], rgba[3]), Blend(rgba[0], rgba[3]));
+      default:
+        return Pack(Blend(Gamma(rgba[0]), rgba[3]), Blend(Gamma(rgba[1]), rgba[3]),
+                    Blend(Gamma(rgba[2]), rgba[3]));
     }
   }
 
@@ -141,7 +145,8 @@ class ReferenceRules {
   std::uint32_t Rgb(const std::uint8_t* rgba) const {
     const std::uint32_t colour = Pack(Gamma(rgba[0]), Gamma(rgba[1]), Gamma(rgba[2]));
     if (!d_.hasKey) return colour;
-    const std::uint32_t key = Pack(Gamma(d_.key.red & 0xFF), Gamma(d_.key.green & 0xFF), Gamma(d_.key.blue & 0xFF));
+    const std::uint32_t key =
+        Pack(Gamma(d_.key.red & 0xFF), Gamma(d_.key.green & 0xFF), Gamma(d_.key.blue & 0xFF));
     return colour == key ? kWhitePixel : colour;
   }
 
@@ -157,7 +162,8 @@ class ReferenceRules {
       const png_color& k = d_.palette[firstZero];
       return colour == Pack(Gamma(k.red), Gamma(k.green), Gamma(k.blue)) ? kWhitePixel : colour;
     }
-    return Pack(Blend(Gamma(rgba[0]), rgba[3]), Blend(Gamma(rgba[1]), rgba[3]), Blend(Gamma(rgba[2]), rgba[3]));
+    return Pack(Blend(Gamma(rgba[0]), rgba[3]), Blend(Gamma(rgba[1]), rgba[3]),
+                Blend(Gamma(rgba[2]), rgba[3]));
   }
 
   const LibpngDecode& d_;
@@ -182,7 +188,8 @@ TEST_P(PngSuiteGood, DecodesLikeLibpngWithTheDisplayRules) {
     for (int x = 0; x < image.Width(); ++x) {
       const std::uint32_t want = rules.Pixel(&expected.rgba[4 * (std::size_t{expected.width} * y + x)]);
       if (image.At(x, y) != want && ++mismatches <= 5)
-        ADD_FAILURE() << "pixel (" << x << ", " << y << "): got " << std::hex << image.At(x, y) << ", want " << want;
+        ADD_FAILURE() << "pixel (" << x << ", " << y << "): got " << std::hex << image.At(x, y) << ", want "
+                      << want;
     }
   }
   EXPECT_EQ(mismatches, 0);
