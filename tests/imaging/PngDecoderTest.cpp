@@ -106,6 +106,11 @@ const std::vector<DisplayCase> kDisplayCases = {
     {"Gray8KeyLowByte",
      Png({Header(2, 1, 8, 0), Chunk("tRNS", {1, 3}), ImageData({0, 3, 1}), End()}),
      {kWhitePixel, 0x010101}},
+    // 16-bit gray shows its high bytes, a scale of 256 levels: the key 0x1205 is level 5 of that scale, so
+    // a pixel stored as 0x0500 is keyed and one stored as 0x1205 shows 0x12.
+    {"Gray16KeyIsLevelOfHighBytes",
+     Png({Header(2, 1, 16, 0), Chunk("tRNS", {0x12, 5}), ImageData({0, 5, 0, 0x12, 5}), End()}),
+     {kWhitePixel, 0x121212}},
     // After gAMA 1.0, levels 254 and 255 both show 255: keying 254 whitens both, 253 shows 254.
     {"GrayKeyComparedAfterGamma",
      Png({Header(3, 1, 8, 0), Gamma(100000), Chunk("tRNS", {0, 254}), ImageData({0, 253, 254, 255}), End()}),
