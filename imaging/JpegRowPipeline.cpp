@@ -10,10 +10,12 @@
 namespace imaging {
 namespace {
 
-// Rows handed over per lock: few enough that the consumer starts early, many enough that the threads
-// seldom wake each other.
+// The decoding thread hands rows over in batches; a waiting thread is woken only once a whole stretch of
+// rows is ready (or free), so the two threads seldom wake each other: every wake-up costs a trip through
+// the scheduler.
 constexpr int kBatchRows = 8;
-constexpr int kRingRows = 8 * kBatchRows;
+constexpr int kWakeRows = 64;
+constexpr int kRingRows = 4 * kWakeRows;
 // Below this many pixels a picture decodes in about the time it takes to start a thread and hand rows
 // over; it is decoded and consumed on the calling thread.
 constexpr long long kThreadedPixels = 512 * 1024;
@@ -21,8 +23,8 @@ constexpr long long kThreadedPixels = 512 * 1024;
 class RowRing {
  public:
   RowRing(int width, int height)
-      : width_(static_cast<std::size_t>(width)), height_(height),
-        rows_(static_cast<std::size_t>(std::min(height, kRingRows)) * width_) {}
+      : width_(static_cast<std::size_t>(width)), height_(height), ringRows_(std::min(height, kRingRows)),
+        rows_(static_cast<std::size_t>(ringRows_) * width_) {}
 
   // Decoding thread: fills the ring batch by batch until every row is read, a row fails or the
   // consumer stops.
@@ -53,55 +55,66 @@ class RowRing {
   void Stop() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
-    changed_.notify_all();
+    producerWake_.notify_all();
   }
 
  private:
-  std::uint32_t* Slot(int row) {
-    const std::size_t ringRows = rows_.size() / std::max<std::size_t>(width_, 1);
-    return rows_.data() + (static_cast<std::size_t>(row) % ringRows) * width_;
-  }
+  std::uint32_t* Slot(int row) { return rows_.data() + static_cast<std::size_t>(row % ringRows_) * width_; }
 
   bool WaitForFreeRows(int end) {
     std::unique_lock lock(mutex_);
-    const int ringRows = std::min(height_, kRingRows);
-    changed_.wait(lock, [&] { return stopped_ || end - consumed_ <= ringRows; });
+    if (end - consumed_ > ringRows_) {
+      // Wait until a stretch of rows is free, not just the next batch.
+      producerNeeds_ = std::min(end + kWakeRows, height_) - ringRows_;
+      producerWake_.wait(lock, [&] { return stopped_ || consumed_ >= producerNeeds_; });
+      producerNeeds_ = kNobodyWaits;
+    }
     return !stopped_;
   }
 
   void Publish(int produced) {
     std::lock_guard lock(mutex_);
     produced_ = produced;
-    changed_.notify_all();
+    if (produced_ >= consumerNeeds_) consumerWake_.notify_one();
   }
 
   void Close(bool whole) {
     std::lock_guard lock(mutex_);
     closed_ = true;
     whole_ = whole;
-    changed_.notify_all();
+    consumerWake_.notify_one();
   }
 
   // Rows [0, result) are ready; result <= row means no more rows will come.
   int WaitForRows(int row) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return produced_ > row || closed_; });
+    if (produced_ <= row && !closed_) {
+      consumerNeeds_ = std::min(row + kWakeRows, height_);
+      consumerWake_.wait(lock, [&] { return produced_ >= consumerNeeds_ || closed_; });
+      consumerNeeds_ = kNobodyWaits;
+    }
     return produced_;
   }
 
   void Release(int consumed) {
     std::lock_guard lock(mutex_);
     consumed_ = consumed;
-    changed_.notify_all();
+    if (consumed_ >= producerNeeds_) producerWake_.notify_one();
   }
+
+  static constexpr int kNobodyWaits = 1 << 30;
 
   std::size_t width_;
   int height_;
+  int ringRows_;
   std::vector<std::uint32_t> rows_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable consumerWake_;
+  std::condition_variable producerWake_;
   int produced_ = 0;
   int consumed_ = 0;
+  int consumerNeeds_ = kNobodyWaits;
+  int producerNeeds_ = kNobodyWaits;
   bool closed_ = false;
   bool whole_ = false;
   bool stopped_ = false;

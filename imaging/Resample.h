@@ -7,19 +7,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "imaging/ResampleKernel.h"
 #include "imaging/WorkingImage.h"
 
 namespace imaging {
-
-// The bands of one axis: for every destination index d, `span` source indices (already clamped to the
-// source) with their weights, in reading order. Bands narrower than `span` are padded with weight 0 terms,
-// which leave a single-precision sum unchanged.
-struct AxisBands {
-  int count = 0;
-  int span = 0;
-  std::vector<std::int32_t> index;  // count * span
-  std::vector<float> weight;        // count * span
-};
 
 // scale is the source size divided by the destination size, rounded to single precision.
 AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale);
@@ -44,8 +35,8 @@ class StreamingResampler {
 
   void OpenRows(int sourceRow);
   void FinishRow(int y);
-  double* SumsOf(int y);
-  const double* PixelWeights(float rowWeight);
+  float* SumsOf(int y);
+  const PixelWeights& WeightsOfRow(float rowWeight);
 
   int sourceHeight_;
   WorkingImage& destination_;
@@ -54,12 +45,13 @@ class StreamingResampler {
   std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
   std::vector<std::size_t> nextTerm_;           // per destination row
   // Sums of the open destination rows: 4 lanes (blue, green, red, unused) per pixel, in a ring of rows.
-  std::vector<double> sums_;
+  std::vector<float> sums_;
   int sumRows_ = 0;
   // Pixel weights w = wx * wy * k of one row weight wy; those of wy = 1 (every inner row of a band) are
   // kept, the others made when needed.
-  std::vector<double> unitRowWeights_;
-  std::vector<double> edgeRowWeights_;
+  ColumnGroups groups_;
+  PixelWeights unitRowWeights_;
+  PixelWeights edgeRowWeights_;
   int firstOpenRow_ = 0;
   int nextOpenRow_ = 0;
   int nextRow_ = 0;

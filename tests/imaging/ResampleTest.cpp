@@ -2,11 +2,13 @@
 // stored bytes, and the production resampler against the plain oracle of ResampleReference.h.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
 
 #include "imaging/PhotoStream.h"
+#include "imaging/Resample.h"
 #include "imaging/WorkingImage.h"
 #include "tests/imaging/ResampleReference.h"
 
@@ -125,7 +127,8 @@ TEST(ResampleBitmap, EqualsTheOracleOnRandomPicturesAndSizes) {
   };
   std::vector<Shape> shapes = {{1, 200, 1, 120}, {200, 1, 110, 1},  {111, 120, 110, 118}, {110, 121, 109, 120},
                                {358, 441, 97, 120}, {3, 5, 7, 11}, {2, 2, 5, 3},  {640, 480, 110, 82},
-                               {1201, 1601, 90, 120}, {7, 3, 1, 1}};
+                               {1201, 1601, 90, 120}, {7, 3, 1, 1},
+                               {1512, 403, 45, 12}};  // scale 33.6: band edges a sliver past a column
   std::uniform_int_distribution<int> size(1, 400);
   for (int n = 0; n < 60; ++n) {
     const int sourceWidth = size(random), sourceHeight = size(random);
@@ -137,6 +140,23 @@ TEST(ResampleBitmap, EqualsTheOracleOnRandomPicturesAndSizes) {
               reference::Resample(source, s.width, s.height).Pixels())
         << s.sourceWidth << "x" << s.sourceHeight << " -> " << s.width << "x" << s.height;
   }
+}
+
+// Band edges that land a float rounding past a whole column leave slivers of weight near 1e-8; those
+// pixels must take the path that rounds each sum twice (to double, then to float), the others may take a
+// fused multiply-add. The oracle comparison above covers both on the scale 33.6 (3024 -> 90) case.
+TEST(ResampleKernel, SliverWeightsAreKeptOffTheFusedPath) {
+  const float sx = static_cast<float>(3024.0 / 90);
+  const double k = static_cast<float>(static_cast<double>(static_cast<float>(1.0 / sx)) * static_cast<float>(1.0 / sx));
+  const AxisBands columns = MakeAxisBands(3024, 90, sx);
+  const ColumnGroups groups = MakeColumnGroups(columns, k);
+  PixelWeights weights;
+  weights.Fill(columns, groups, 1.0f, k);
+  const auto fusedGroups = std::count(weights.fused.begin(), weights.fused.end(), 1);
+  EXPECT_GT(fusedGroups, 0);
+  EXPECT_LT(fusedGroups, static_cast<long>(weights.fused.size()));
+  weights.Fill(columns, groups, 1e-6f, k);  // a sliver of a row: nothing is fused
+  EXPECT_EQ(std::count(weights.fused.begin(), weights.fused.end(), 1), 0);
 }
 
 }  // namespace
