@@ -1,6 +1,7 @@
 #include "imaging/JpegRowPipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -10,15 +11,16 @@
 namespace imaging {
 namespace {
 
-// The decoding thread hands rows over in batches; a waiting thread is woken only once a whole stretch of
-// rows is ready (or free), so the two threads seldom wake each other: every wake-up costs a trip through
-// the scheduler.
+// The decoding thread publishes every few rows; a thread that has to wait sleeps until a whole stretch of
+// rows is ready (or free), so the two seldom wake each other: every wake-up is a trip through the
+// scheduler. The counters are atomics, so neither takes a lock unless it has to sleep.
 constexpr int kBatchRows = 8;
 constexpr int kWakeRows = 64;
 constexpr int kRingRows = 4 * kWakeRows;
 // Below this many pixels a picture decodes in about the time it takes to start a thread and hand rows
 // over; it is decoded and consumed on the calling thread.
 constexpr long long kThreadedPixels = 512 * 1024;
+constexpr int kNobodyWaits = 1 << 30;
 
 class RowRing {
  public:
@@ -33,12 +35,12 @@ class RowRing {
       const int batch = std::min(kBatchRows, height_ - row);
       if (!WaitForFreeRows(row + batch)) return;
       for (int i = 0; i < batch; ++i) {
-        if (!reader.ReadRow(Slot(row + i))) return Close(false);
+        if (!reader.ReadRow(Slot(row + i))) return Close();
       }
       row += batch;
-      Publish(row);
+      Advance(produced_, row, consumerNeeds_, consumerWake_);
     }
-    Close(true);
+    Close();
   }
 
   // Calling thread: consumes rows as they come. False when decoding ended early.
@@ -47,77 +49,69 @@ class RowRing {
       const int available = WaitForRows(row);
       if (available <= row) return false;
       for (; row < available; ++row) consume(Slot(row));
-      Release(row);
+      Advance(consumed_, row, producerNeeds_, producerWake_);
     }
     return true;
   }
 
   void Stop() {
     std::lock_guard lock(mutex_);
-    stopped_ = true;
-    producerWake_.notify_all();
+    stopped_.store(true);
+    producerWake_.notify_one();
   }
 
  private:
   std::uint32_t* Slot(int row) { return rows_.data() + static_cast<std::size_t>(row % ringRows_) * width_; }
 
-  bool WaitForFreeRows(int end) {
-    std::unique_lock lock(mutex_);
-    if (end - consumed_ > ringRows_) {
-      // Wait until a stretch of rows is free, not just the next batch.
-      producerNeeds_ = std::min(end + kWakeRows, height_) - ringRows_;
-      producerWake_.wait(lock, [&] { return stopped_ || consumed_ >= producerNeeds_; });
-      producerNeeds_ = kNobodyWaits;
+  // Moves a counter on and wakes the other thread if it sleeps waiting for this value.
+  void Advance(std::atomic<int>& counter, int value, const std::atomic<int>& needed, std::condition_variable& wake) {
+    counter.store(value);
+    if (value >= needed.load()) {
+      std::lock_guard lock(mutex_);
+      wake.notify_one();
     }
-    return !stopped_;
   }
 
-  void Publish(int produced) {
-    std::lock_guard lock(mutex_);
-    produced_ = produced;
-    if (produced_ >= consumerNeeds_) consumerWake_.notify_one();
+  bool WaitForFreeRows(int end) {
+    if (end - consumed_.load() > ringRows_) {
+      std::unique_lock lock(mutex_);
+      producerNeeds_.store(std::min(end + kWakeRows, height_) - ringRows_);
+      producerWake_.wait(lock, [&] { return stopped_.load() || consumed_.load() >= producerNeeds_.load(); });
+      producerNeeds_.store(kNobodyWaits);
+    }
+    return !stopped_.load();
   }
 
-  void Close(bool whole) {
+  void Close() {
     std::lock_guard lock(mutex_);
-    closed_ = true;
-    whole_ = whole;
+    closed_.store(true);
     consumerWake_.notify_one();
   }
 
   // Rows [0, result) are ready; result <= row means no more rows will come.
   int WaitForRows(int row) {
-    std::unique_lock lock(mutex_);
-    if (produced_ <= row && !closed_) {
-      consumerNeeds_ = std::min(row + kWakeRows, height_);
-      consumerWake_.wait(lock, [&] { return produced_ >= consumerNeeds_ || closed_; });
-      consumerNeeds_ = kNobodyWaits;
+    if (produced_.load() <= row && !closed_.load()) {
+      std::unique_lock lock(mutex_);
+      consumerNeeds_.store(std::min(row + kWakeRows, height_));
+      consumerWake_.wait(lock, [&] { return produced_.load() >= consumerNeeds_.load() || closed_.load(); });
+      consumerNeeds_.store(kNobodyWaits);
     }
-    return produced_;
+    return produced_.load();
   }
-
-  void Release(int consumed) {
-    std::lock_guard lock(mutex_);
-    consumed_ = consumed;
-    if (consumed_ >= producerNeeds_) producerWake_.notify_one();
-  }
-
-  static constexpr int kNobodyWaits = 1 << 30;
 
   std::size_t width_;
   int height_;
   int ringRows_;
   std::vector<std::uint32_t> rows_;
-  std::mutex mutex_;
+  std::atomic<int> produced_{0};
+  std::atomic<int> consumed_{0};
+  std::atomic<int> consumerNeeds_{kNobodyWaits};
+  std::atomic<int> producerNeeds_{kNobodyWaits};
+  std::atomic<bool> closed_{false};
+  std::mutex mutex_;  // only for sleeping and waking
   std::condition_variable consumerWake_;
   std::condition_variable producerWake_;
-  int produced_ = 0;
-  int consumed_ = 0;
-  int consumerNeeds_ = kNobodyWaits;
-  int producerNeeds_ = kNobodyWaits;
-  bool closed_ = false;
-  bool whole_ = false;
-  bool stopped_ = false;
+  std::atomic<bool> stopped_{false};
 };
 
 bool ConsumeOnThisThread(JpegScanlineReader& reader, const std::function<void(const std::uint32_t*)>& consume) {
