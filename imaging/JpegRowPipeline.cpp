@@ -54,6 +54,12 @@ class RowRing {
     return true;
   }
 
+  void Close() {
+    std::lock_guard lock(mutex_);
+    closed_.store(true);
+    consumerWake_.notify_one();
+  }
+
   void Stop() {
     std::lock_guard lock(mutex_);
     stopped_.store(true);
@@ -80,12 +86,6 @@ class RowRing {
       producerNeeds_.store(kNobodyWaits);
     }
     return !stopped_.load();
-  }
-
-  void Close() {
-    std::lock_guard lock(mutex_);
-    closed_.store(true);
-    consumerWake_.notify_one();
   }
 
   // Rows [0, result) are ready; result <= row means no more rows will come.
@@ -131,7 +131,13 @@ bool PipeJpegRows(JpegScanlineReader& reader, const std::function<void(const std
   RowRing ring(reader.Width(), reader.Height());
   std::thread decoder;
   try {
-    decoder = std::thread([&] { ring.Produce(reader); });
+    decoder = std::thread([&] {
+      try {
+        ring.Produce(reader);
+      } catch (...) {  // nothing may leave a thread; the consumer sees the rows end early
+        ring.Close();
+      }
+    });
   } catch (const std::system_error&) {
     return ConsumeOnThisThread(reader, consume);  // no thread to be had: one after the other
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <new>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -11,6 +12,9 @@
 
 #include <jpeglib.h>
 
+#include "imaging/Decoders.h"
+#include "imaging/JpegDecoder.h"
+#include "imaging/JpegRowPipeline.h"
 #include "imaging/PhotoBitmap.h"
 #include "imaging/PhotoStream.h"
 #include "imaging/PictureDecoding.h"
@@ -146,6 +150,34 @@ TEST(MakePhotoStreamJpeg, ThinJpegFailsTheFit) {
   WriteBytes(folder.File("thin.jpg"), EncodeJpeg(2, 300));
   MemoryStream stream;
   EXPECT_FALSE(MakePhotoStream(folder.File("thin.jpg"), stream));
+}
+
+// The pipeline under the JPEG path: every row once, in order, equal to the whole decoded picture; a
+// consumer that throws stops the decoding thread and the exception comes out.
+TEST(PipeJpegRows, HandsOverEveryRowInOrderAndPassesExceptionsOn) {
+  const auto file = EncodeJpeg(1000, 1300);  // large enough for the second thread
+  WorkingImage whole;
+  ASSERT_TRUE(DecodeJpeg(file, whole));
+  JpegScanlineReader reader;
+  ASSERT_TRUE(reader.Open(file));
+  int y = 0;
+  bool same = true;
+  EXPECT_TRUE(PipeJpegRows(reader, [&](const std::uint32_t* row) {
+    for (int x = 0; x < whole.Width(); ++x) same &= (row[x] & 0xFFFFFFu) == whole.At(x, y);
+    ++y;
+  }));
+  EXPECT_EQ(y, 1300);
+  EXPECT_TRUE(same);
+
+  JpegScanlineReader failing;
+  ASSERT_TRUE(failing.Open(file));
+  int consumed = 0;
+  EXPECT_THROW(PipeJpegRows(failing,
+                            [&](const std::uint32_t*) {
+                              if (++consumed == 300) throw std::bad_alloc();
+                            }),
+               std::bad_alloc);
+  EXPECT_EQ(consumed, 300);
 }
 
 }  // namespace
