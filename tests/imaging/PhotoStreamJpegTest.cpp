@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <new>
 #include <cstdint>
 #include <random>
@@ -122,6 +123,24 @@ TEST(MakePhotoStreamJpeg, StoresWhatDecodingWholeAndShrinkingGives) {
     ASSERT_TRUE(MakePhotoStream(path, stream)) << c.what;
     EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << c.what;
   }
+}
+
+// The JPEG samples (grayscale through the quantizer, CMYK, progressive, restart markers, damaged ones):
+// the streamed path agrees with whole-picture decoding, also on which files fail.
+TEST(MakePhotoStreamJpeg, SamplesAgreeWithWholePictureDecoding) {
+  int usable = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg")) {
+    if (entry.path().extension() != ".jpg") continue;
+    const std::string path = entry.path().string();
+    WorkingImage picture;
+    MemoryStream stream;
+    const bool loads = LoadPictureFile(picture, path);
+    ASSERT_EQ(MakePhotoStream(path, stream), loads) << path;
+    if (!loads) continue;
+    ++usable;
+    EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << path;
+  }
+  EXPECT_GE(usable, 12);
 }
 
 TEST(MakePhotoStreamJpeg, DamagedJpegsFailAndPngsUnderJpegNamesLoad) {
