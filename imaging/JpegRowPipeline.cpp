@@ -14,18 +14,21 @@ namespace {
 // The decoding thread publishes every few rows; a thread that has to wait sleeps until a whole stretch of
 // rows is ready (or free), so the two seldom wake each other: every wake-up is a trip through the
 // scheduler. The counters are atomics, so neither takes a lock unless it has to sleep.
+// The stretch is a sixteenth of the picture, within limits, so that the rows left to resample after
+// the last one is decoded stay few.
 constexpr int kBatchRows = 8;
-constexpr int kWakeRows = 64;
-constexpr int kRingRows = 4 * kWakeRows;
+constexpr int kMaxWakeRows = 64;
+constexpr int kRingRows = 4 * kMaxWakeRows;
 // Below this many pixels a picture decodes in about the time it takes to start a thread and hand rows
 // over; it is decoded and consumed on the calling thread.
-constexpr long long kThreadedPixels = 512 * 1024;
+constexpr long long kThreadedPixels = 128 * 1024;
 constexpr int kNobodyWaits = 1 << 30;
 
 class RowRing {
  public:
   RowRing(int width, int height)
       : width_(static_cast<std::size_t>(width)), height_(height), ringRows_(std::min(height, kRingRows)),
+        wakeRows_(std::clamp(height / 16, kBatchRows, kMaxWakeRows)),
         rows_(static_cast<std::size_t>(ringRows_) * width_) {}
 
   // Decoding thread: fills the ring batch by batch until every row is read, a row fails or the
@@ -81,7 +84,7 @@ class RowRing {
   bool WaitForFreeRows(int end) {
     if (end - consumed_.load() > ringRows_) {
       std::unique_lock lock(mutex_);
-      producerNeeds_.store(std::min(end + kWakeRows, height_) - ringRows_);
+      producerNeeds_.store(std::min(end + wakeRows_, height_) - ringRows_);
       producerWake_.wait(lock, [&] { return stopped_.load() || consumed_.load() >= producerNeeds_.load(); });
       producerNeeds_.store(kNobodyWaits);
     }
@@ -92,7 +95,7 @@ class RowRing {
   int WaitForRows(int row) {
     if (produced_.load() <= row && !closed_.load()) {
       std::unique_lock lock(mutex_);
-      consumerNeeds_.store(std::min(row + kWakeRows, height_));
+      consumerNeeds_.store(std::min(row + wakeRows_, height_));
       consumerWake_.wait(lock, [&] { return produced_.load() >= consumerNeeds_.load() || closed_.load(); });
       consumerNeeds_.store(kNobodyWaits);
     }
@@ -102,6 +105,7 @@ class RowRing {
   std::size_t width_;
   int height_;
   int ringRows_;
+  int wakeRows_;
   std::vector<std::uint32_t> rows_;
   std::atomic<int> produced_{0};
   std::atomic<int> consumed_{0};
