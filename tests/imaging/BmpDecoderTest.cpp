@@ -331,7 +331,7 @@ constexpr std::uint32_t kW = imaging::kWhite;
 constexpr std::uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitFields = 3, kBiAlphaBitFields = 6;
 
 // A bitmap file with a 40-byte header; masks and palette follow the header in that order.
-struct BmpSpec {
+struct BmpLayout {
   int width = 1;
   int height = 1;
   int bitCount = 8;
@@ -352,28 +352,28 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   PutU16(out, v >> 16);
 }
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec) {
-  const std::uint32_t offset = spec.pixelOffset.value_or(
-      static_cast<std::uint32_t>(54 + 4 * spec.masks.size() + 4 * spec.palette.size()));
+std::vector<std::uint8_t> MakeBmp(const BmpLayout& layout) {
+  const std::uint32_t offset = layout.pixelOffset.value_or(
+      static_cast<std::uint32_t>(54 + 4 * layout.masks.size() + 4 * layout.palette.size()));
   std::vector<std::uint8_t> out = {'B', 'M'};
-  PutU32(out, static_cast<std::uint32_t>(offset + spec.pixels.size()));
+  PutU32(out, static_cast<std::uint32_t>(offset + layout.pixels.size()));
   PutU32(out, 0);
   PutU32(out, offset);
   PutU32(out, 40);
-  PutU32(out, static_cast<std::uint32_t>(spec.width));
-  PutU32(out, static_cast<std::uint32_t>(spec.height));
+  PutU32(out, static_cast<std::uint32_t>(layout.width));
+  PutU32(out, static_cast<std::uint32_t>(layout.height));
   PutU16(out, 1);
-  PutU16(out, static_cast<std::uint32_t>(spec.bitCount));
-  PutU32(out, spec.compression);
-  PutU32(out, static_cast<std::uint32_t>(spec.pixels.size()));
+  PutU16(out, static_cast<std::uint32_t>(layout.bitCount));
+  PutU32(out, layout.compression);
+  PutU32(out, static_cast<std::uint32_t>(layout.pixels.size()));
   PutU32(out, 2835);
   PutU32(out, 2835);
-  PutU32(out, spec.colorsUsed);
+  PutU32(out, layout.colorsUsed);
   PutU32(out, 0);
-  for (std::uint32_t mask : spec.masks) PutU32(out, mask);
-  for (std::uint32_t colour : spec.palette) PutU32(out, colour);  // B, G, R, reserved
+  for (std::uint32_t mask : layout.masks) PutU32(out, mask);
+  for (std::uint32_t colour : layout.palette) PutU32(out, colour);  // B, G, R, reserved
   out.resize(std::max<std::size_t>(out.size(), offset));
-  out.insert(out.end(), spec.pixels.begin(), spec.pixels.end());
+  out.insert(out.end(), layout.pixels.begin(), layout.pixels.end());
   return out;
 }
 
@@ -397,11 +397,11 @@ Decoded Decode(const std::vector<std::uint8_t>& file) {
 
 TEST(BmpPalette, IndicesBeyondThePaletteShowBlack) {
   // Two colours listed in an 8-bit file: index 2 lies in the palette block but past the colours used.
-  BmpSpec spec;
-  spec.width = 4;
-  spec.colorsUsed = 2;
-  spec.pixels = {0, 1, 2, 255};
-  const Decoded decoded = Decode(MakeBmp(spec));
+  BmpLayout layout;
+  layout.width = 4;
+  layout.colorsUsed = 2;
+  layout.pixels = {0, 1, 2, 255};
+  const Decoded decoded = Decode(MakeBmp(layout));
   ASSERT_EQ(decoded.failure, Failure::kNone);
   EXPECT_EQ(decoded.pixels, (std::vector<std::uint32_t>{kRed, kGreen, kBlack, kBlack}));
 }
@@ -429,14 +429,14 @@ TEST(BmpBitFields, FieldsSpreadOverTheFullRangeRoundedToNearest) {
       {0xFFFFFFFFu, 0x7FFFFFFFu, 127},  // 127.49999
   };
   for (const ScaleCase& c : cases) {
-    BmpSpec spec;
-    spec.bitCount = 32;
-    spec.compression = kBiBitFields;
-    spec.palette.clear();
-    spec.masks = {c.mask, 0, 0};
+    BmpLayout layout;
+    layout.bitCount = 32;
+    layout.compression = kBiBitFields;
+    layout.palette.clear();
+    layout.masks = {c.mask, 0, 0};
     const std::uint32_t pixel = c.value << std::countr_zero(c.mask);
-    PutU32(spec.pixels, pixel);
-    const Decoded decoded = Decode(MakeBmp(spec));
+    PutU32(layout.pixels, pixel);
+    const Decoded decoded = Decode(MakeBmp(layout));
     ASSERT_EQ(decoded.failure, Failure::kNone) << std::hex << c.mask;
     EXPECT_EQ(decoded.pixels.at(0), PackRgb(c.expected, 0, 0)) << "mask " << std::hex << c.mask << " value "
                                                               << c.value;
@@ -445,13 +445,13 @@ TEST(BmpBitFields, FieldsSpreadOverTheFullRangeRoundedToNearest) {
 
 TEST(BmpBitFields, AlphaIsIgnored) {
   // BI_ALPHABITFIELDS after a 40-byte header: four masks; alpha 0 still shows the stored colour.
-  BmpSpec spec;
-  spec.bitCount = 32;
-  spec.compression = kBiAlphaBitFields;
-  spec.palette.clear();
-  spec.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-  PutU32(spec.pixels, 0x00FF8040);
-  const Decoded decoded = Decode(MakeBmp(spec));
+  BmpLayout layout;
+  layout.bitCount = 32;
+  layout.compression = kBiAlphaBitFields;
+  layout.palette.clear();
+  layout.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+  PutU32(layout.pixels, 0x00FF8040);
+  const Decoded decoded = Decode(MakeBmp(layout));
   ASSERT_EQ(decoded.failure, Failure::kNone);
   EXPECT_EQ(decoded.pixels.at(0), PackRgb(0xFF, 0x80, 0x40));
 }
@@ -459,54 +459,54 @@ TEST(BmpBitFields, AlphaIsIgnored) {
 TEST(BmpHeader, RefusesWhatNoReaderCanDraw) {
   struct Case {
     const char* what;
-    BmpSpec spec;
+    BmpLayout layout;
     Failure failure;
   };
-  BmpSpec base;
+  BmpLayout base;
   base.pixels = {0, 0, 0, 0};
   auto with = [&](auto change) {
-    BmpSpec spec = base;
-    change(spec);
-    return spec;
+    BmpLayout layout = base;
+    change(layout);
+    return layout;
   };
   const Case cases[] = {
-      {"mask with a gap", with([](BmpSpec& s) {
+      {"mask with a gap", with([](BmpLayout& s) {
          s.bitCount = 16, s.compression = kBiBitFields, s.masks = {0x0F0F, 0xF0, 0}, s.palette.clear();
        }),
        Failure::kBadMasks},
-      {"16-bit mask beyond the pixel", with([](BmpSpec& s) {
+      {"16-bit mask beyond the pixel", with([](BmpLayout& s) {
          s.bitCount = 16, s.compression = kBiBitFields, s.masks = {0x1F0000, 0x7E0, 0x1F}, s.palette.clear();
        }),
        Failure::kBadMasks},
-      {"bit fields at 8 bits", with([](BmpSpec& s) { s.compression = kBiBitFields, s.masks = {1, 2, 4}; }),
+      {"bit fields at 8 bits", with([](BmpLayout& s) { s.compression = kBiBitFields, s.masks = {1, 2, 4}; }),
        Failure::kCompressionMismatch},
-      {"RLE4 at 8 bits", with([](BmpSpec& s) { s.compression = kBiRle4; }), Failure::kCompressionMismatch},
-      {"RLE8 at 24 bits", with([](BmpSpec& s) { s.bitCount = 24, s.compression = kBiRle8; }),
+      {"RLE4 at 8 bits", with([](BmpLayout& s) { s.compression = kBiRle4; }), Failure::kCompressionMismatch},
+      {"RLE8 at 24 bits", with([](BmpLayout& s) { s.bitCount = 24, s.compression = kBiRle8; }),
        Failure::kCompressionMismatch},
-      {"embedded PNG", with([](BmpSpec& s) { s.compression = 5; }), Failure::kUnsupportedCompression},
-      {"width 0", with([](BmpSpec& s) { s.width = 0; }), Failure::kBadWidth},
-      {"width 65536", with([](BmpSpec& s) { s.width = 65536; }), Failure::kBadWidth},
-      {"height 0", with([](BmpSpec& s) { s.height = 0; }), Failure::kBadHeight},
-      {"height 65536", with([](BmpSpec& s) { s.height = 65536; }), Failure::kBadHeight},
-      {"height -65536", with([](BmpSpec& s) { s.height = -65536; }), Failure::kBadHeight},
-      {"height INT_MIN", with([](BmpSpec& s) { s.height = INT_MIN; }), Failure::kBadHeight},
-      {"pixel offset inside the headers", with([](BmpSpec& s) { s.pixelOffset = 30; }),
+      {"embedded PNG", with([](BmpLayout& s) { s.compression = 5; }), Failure::kUnsupportedCompression},
+      {"width 0", with([](BmpLayout& s) { s.width = 0; }), Failure::kBadWidth},
+      {"width 65536", with([](BmpLayout& s) { s.width = 65536; }), Failure::kBadWidth},
+      {"height 0", with([](BmpLayout& s) { s.height = 0; }), Failure::kBadHeight},
+      {"height 65536", with([](BmpLayout& s) { s.height = 65536; }), Failure::kBadHeight},
+      {"height -65536", with([](BmpLayout& s) { s.height = -65536; }), Failure::kBadHeight},
+      {"height INT_MIN", with([](BmpLayout& s) { s.height = INT_MIN; }), Failure::kBadHeight},
+      {"pixel offset inside the headers", with([](BmpLayout& s) { s.pixelOffset = 30; }),
        Failure::kBadPixelOffset},
       // A lying header must be refused before anything is allocated for it.
-      {"60000 x 60000 at 24 bits in a few bytes", with([](BmpSpec& s) { s.width = s.height = 60000, s.bitCount = 24; }),
+      {"60000 x 60000 at 24 bits in a few bytes", with([](BmpLayout& s) { s.width = s.height = 60000, s.bitCount = 24; }),
        Failure::kTruncatedPixels},
-      {"65535 x 65535 run-length picture", with([](BmpSpec& s) {
+      {"65535 x 65535 run-length picture", with([](BmpLayout& s) {
          s.width = s.height = 65535, s.compression = kBiRle8, s.pixels = {0, 1};
        }),
        Failure::kImageTooLarge},
   };
-  for (const Case& c : cases) EXPECT_EQ(FailureName(Decode(MakeBmp(c.spec)).failure), std::string(FailureName(c.failure))) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(FailureName(Decode(MakeBmp(c.layout)).failure), std::string(FailureName(c.failure))) << c.what;
 }
 
 TEST(BmpHeader, BrokenFileHeaderFieldsAreRefused) {
-  BmpSpec spec;
-  spec.pixels = {0, 0, 0, 0};
-  const std::vector<std::uint8_t> file = MakeBmp(spec);
+  BmpLayout layout;
+  layout.pixels = {0, 0, 0, 0};
+  const std::vector<std::uint8_t> file = MakeBmp(layout);
   std::vector<std::uint8_t> pastTheEnd = file;
   pastTheEnd[12] = 0x10;  // pixel data offset 0x100000 + the real one
   EXPECT_EQ(Decode(pastTheEnd).failure, Failure::kBadPixelOffset);
@@ -516,15 +516,15 @@ TEST(BmpHeader, BrokenFileHeaderFieldsAreRefused) {
 
 TEST(BmpRows, TheLastRowMayLackItsPadding) {
   // 3 x 2 at 8 bits: rows of 3 bytes padded to 4. Bottom row first in the file.
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 2;
-  spec.pixels = {0, 1, 2, 0, 2, 1, 0};  // the top row's padding byte is missing
-  const Decoded decoded = Decode(MakeBmp(spec));
+  BmpLayout layout;
+  layout.width = 3;
+  layout.height = 2;
+  layout.pixels = {0, 1, 2, 0, 2, 1, 0};  // the top row's padding byte is missing
+  const Decoded decoded = Decode(MakeBmp(layout));
   ASSERT_EQ(decoded.failure, Failure::kNone);
   EXPECT_EQ(decoded.pixels, (std::vector<std::uint32_t>{kBlue, kGreen, kRed, kRed, kGreen, kBlue}));
-  spec.pixels.pop_back();
-  EXPECT_EQ(Decode(MakeBmp(spec)).failure, Failure::kTruncatedPixels);
+  layout.pixels.pop_back();
+  EXPECT_EQ(Decode(MakeBmp(layout)).failure, Failure::kTruncatedPixels);
 }
 
 // Run-length data for a 4 x 2 picture (bottom row first in the data), palette red, green, blue.
@@ -561,13 +561,13 @@ TEST(BmpRle, RunsMovesAndEndsAsWindowsDrawsThem) {
        Failure::kNone, {kBlue, kBlue, kBlue, kBlue, kRed, kGreen, kBlue, kRed}},
   };
   for (const RleCase& c : cases) {
-    BmpSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.bitCount = c.compression == kBiRle4 ? 4 : 8;
-    spec.compression = c.compression;
-    spec.pixels = c.data;
-    const Decoded decoded = Decode(MakeBmp(spec));
+    BmpLayout layout;
+    layout.width = 4;
+    layout.height = 2;
+    layout.bitCount = c.compression == kBiRle4 ? 4 : 8;
+    layout.compression = c.compression;
+    layout.pixels = c.data;
+    const Decoded decoded = Decode(MakeBmp(layout));
     EXPECT_EQ(FailureName(decoded.failure), std::string(FailureName(c.failure))) << c.what;
     if (c.failure == Failure::kNone) {
       EXPECT_EQ(decoded.pixels, c.expected) << c.what;
@@ -576,14 +576,14 @@ TEST(BmpRle, RunsMovesAndEndsAsWindowsDrawsThem) {
 }
 
 TEST(BmpRle, SkippedPixelsAreWhiteEvenOverAnEarlierPicture) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.compression = kBiRle8;
-  spec.pixels = {1, 2, 0, 1};
+  BmpLayout layout;
+  layout.width = 2;
+  layout.height = 1;
+  layout.compression = kBiRle8;
+  layout.pixels = {1, 2, 0, 1};
   WorkingImage image(5, 5);
   std::fill(image.Pixels().begin(), image.Pixels().end(), kBlack);
-  ASSERT_TRUE(imaging::DecodeBmp(MakeBmp(spec), image));
+  ASSERT_TRUE(imaging::DecodeBmp(MakeBmp(layout), image));
   ASSERT_EQ(image.Width(), 2);
   ASSERT_EQ(image.Height(), 1);
   EXPECT_EQ(image.Pixels(), (std::vector<std::uint32_t>{kBlue, kW}));

@@ -30,11 +30,11 @@ const std::string kAlphaPng = kTestData + "/pngsuite/basn6a08.png";
 struct Reader {
   std::string id;
   std::optional<std::string> name = "读者";
-  std::optional<std::string> idCard;
-  std::optional<std::string> campus;
+  std::optional<std::string> idCard = std::nullopt;
+  std::optional<std::string> campus = std::nullopt;
   std::optional<std::string> mark = "正常";
   long long category = 1;
-  std::optional<std::string> department;
+  std::optional<std::string> department = std::nullopt;
 };
 
 // A literal for the fixture statements: NULL, or the text in quotes with quotes doubled.
