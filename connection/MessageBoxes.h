@@ -17,6 +17,8 @@ struct MessageBoxRequest {
   QString caption;
   QString text;
   QMessageBox::StandardButtons buttons;
+  // The button that Enter presses; NoButton leaves the toolkit's choice.
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 // Returns the button that closed the box.
@@ -24,6 +26,7 @@ using MessageBoxHandler = std::function<QMessageBox::StandardButton(QWidget* par
 
 inline QMessageBox::StandardButton ShowModalMessageBox(QWidget* parent, const MessageBoxRequest& request) {
   QMessageBox box(request.icon, request.caption, request.text, request.buttons, parent);
+  if (request.defaultButton != QMessageBox::NoButton) box.setDefaultButton(request.defaultButton);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -39,8 +42,9 @@ inline MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
 
 inline QMessageBox::StandardButton ShowMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                                   const QString& text,
-                                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok) {
-  return CurrentHandler()(parent, MessageBoxRequest{icon, caption, text, buttons});
+                                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton) {
+  return CurrentHandler()(parent, MessageBoxRequest{icon, caption, text, buttons, defaultButton});
 }
 
 inline constexpr const char* kToolCaption = "提示信息";

@@ -120,7 +120,8 @@ void TJSZImportImages::SetRunning(bool running) {
 
 bool TJSZImportImages::AskToStopRun() {
   const auto answer = messageboxes::ShowMessageBox(this, QMessageBox::Question, Text(messageboxes::kToolCaption),
-                                                   Text(kStopQuestion), QMessageBox::Yes | QMessageBox::No);
+                                                   Text(kStopQuestion), QMessageBox::Yes | QMessageBox::No,
+                                                   QMessageBox::No);
   if (answer == QMessageBox::Yes) stopRequested_ = true;
   return stopRequested_;
 }
@@ -148,7 +149,8 @@ void TJSZImportImages::btImportClick() {
     return;
   }
   const auto answer = messageboxes::ShowMessageBox(this, QMessageBox::Question, Text(messageboxes::kToolCaption),
-                                                   Text(kConfirmQuestion), QMessageBox::Yes | QMessageBox::No);
+                                                   Text(kConfirmQuestion), QMessageBox::Yes | QMessageBox::No,
+                                                   QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   if (const ImportCheck check = photoimport::CheckCategory(options); check != ImportCheck::Ok) {
     Inform(this, photoimport::CheckMessage(check, options));

@@ -113,6 +113,9 @@ TEST_F(ImportRunWindowTest, RunDisablesTheOptionsShowsProgressAndReportsCompleti
   EXPECT_EQ(highest, 100);
   EXPECT_TRUE(optionsDisabled);
   ASSERT_EQ(boxes.boxes().size(), 2u);
+  EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Question);
+  EXPECT_EQ(boxes.boxes()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(boxes.boxes()[0].defaultButton, QMessageBox::No);  // Enter must not start a run by accident
   EXPECT_EQ(boxes.boxes()[1].text, QString("相片导入已全部完成，请检查！"));
   EXPECT_EQ(boxes.boxes()[1].icon, QMessageBox::NoIcon);
   EXPECT_TRUE(HasPhoto("A00001"));
