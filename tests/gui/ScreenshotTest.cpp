@@ -1,5 +1,6 @@
 // What a person sees: the splash, the import window and the dialog (compact and expanded) rendered to PNG
 // files under <build>/screenshots, to be looked at. The test checks only that the pictures were written.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -9,6 +10,9 @@
 #include <QRadioButton>
 #include <QPixmap>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "GuiTestSupport.h"
 #include "app/unGlobal.h"
@@ -59,6 +63,19 @@ TEST(Screenshots, SplashImportWindowAndDialog) {
   window.pBar->show();
   window.pBar->setValue(40);
   Save(window, "import-window-by-name");
+
+  // After a run over the demo photo folder: the last photo in the preview, the labels of the last reader
+  // whose file was found, the failures and the summary in the log.
+  const QString photos = ScreenshotFolder() + "/demo-photos";
+  const std::string make = std::string("bash '") + CARDPHOTO_SOURCE_DIR + "/scripts/make-demo-photos' '" +
+                           photos.toStdString() + "' >/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  TJSZImportImages afterRun(session);
+  afterRun.edPath->setText(photos);
+  afterRun.cbBackup->click();
+  guitest::RecordedMessageBoxes answers(QMessageBox::Yes);
+  afterRun.btImport->click();
+  Save(afterRun, "import-window-after-run");
 
   guitest::TempHive hive;
   hive.Store({"LibODBC", "sa", "secret"});
