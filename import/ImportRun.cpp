@@ -1,11 +1,12 @@
 #include "import/ImportRun.h"
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "app/Text.h"
-#include "imaging/PhotoBitmap.h"
 #include "imaging/PhotoStream.h"
+#include "import/PhotoStoreWorker.h"
 
 namespace photoimport {
 namespace {
@@ -53,52 +54,66 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
   return rows;
 }
 
-// Replaces the reader's photo. Fails when no reader has the card number, when the current value is a
-// picture of another format (the tool can only replace bitmaps; the value is kept), or when the database
-// refuses the write.
-bool StorePhoto(data::Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo) {
-  try {
-    const auto current = session.ReadPhoto(cardNumber);
-    if (!current) return false;
-    if (!current->empty() && !imaging::IsStoredBitmap(*current)) return false;
-    session.WritePhoto(cardNumber, photo);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
+// Each reader's photo is stored on the store worker while the next reader's photo is found, decoded and
+// normalized: the database server's work on the value overlaps the decoding. The observer is still called
+// on this thread only, and each kind of call in reader order. A reader's outcome (its log line, its count,
+// its progress) is reported once its store has finished: after the next reader has been announced and its
+// photo previewed but before that reader's own outcome, or at the end of the run.
 class Run {
  public:
-  Run(const ImportOptions& options, data::Session& session, ImportObserver& observer, const PhotoFolder& folder)
-      : options_(options), session_(session), observer_(observer), folder_(folder) {}
+  Run(const ImportOptions& options, data::Session& session, ImportObserver& observer, const PhotoFolder& folder,
+      ImportResult& result)
+      : options_(options), observer_(observer), folder_(folder), result_(result), storer_(session) {}
 
-  void Reader(const ReaderRow& row, ImportResult& result) {
+  void Reader(const ReaderRow& row) {
     const std::string name = folder_.FindByRule(row.identifier, options_.rule, options_.ruleIndex);
     if (name.empty()) {
-      ++result.noFile;
+      FinishStore();
+      ++result_.noFile;
+      ReportDone();
       return;
     }
     const std::string shown = DisplayPath(folder_.folder(), name);
     observer_.CurrentReader(shown, row.cardNumber, row.name);
     observer_.ProcessEvents();
-    if (imaging::MakePhotoStream(JoinPath(folder_.folder(), name), stream_)) {
-      observer_.Preview(stream_.bytes);
-      if (StorePhoto(session_, row.cardNumber, stream_.bytes)) {
-        ++result.stored;
-        return;
-      }
+    if (!imaging::MakePhotoStream(JoinPath(folder_.folder(), name), stream_)) {
+      FinishStore();
+      Failed(shown);
+      ReportDone();
+      return;
     }
-    ++result.failed;
-    observer_.LogLine(shown + kFailureSuffix);
+    observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
+    FinishStore();
+    storer_.Store(row.cardNumber, stream_);
+    storing_ = shown;
+  }
+
+  // Waits for the store in flight, if any, and reports its reader.
+  void FinishStore() {
+    if (!storing_) return;
+    if (storer_.Wait())
+      ++result_.stored;
+    else
+      Failed(*storing_);
+    storing_.reset();
+    ReportDone();
   }
 
  private:
+  void Failed(const std::string& shown) {
+    ++result_.failed;
+    observer_.LogLine(shown + kFailureSuffix);
+  }
+  void ReportDone() { observer_.Progress(++done_, result_.selected); }
+
   const ImportOptions& options_;
-  data::Session& session_;
   ImportObserver& observer_;
   const PhotoFolder& folder_;
-  imaging::MemoryStream stream_;  // reused for every reader
+  ImportResult& result_;
+  int done_ = 0;
+  imaging::MemoryStream stream_;         // filled with each photo; changes places with the worker's
+  std::optional<std::string> storing_;  // the path shown of the reader whose photo is being stored
+  PhotoStoreWorker storer_;             // the only user of the session while the run lasts
 };
 
 ImportResult NotStarted(ImportCheck check) {
@@ -161,17 +176,17 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.outcome = RunOutcome::Completed;
   observer.Progress(0, result.selected);
 
-  Run run(options, session, observer, folder);
-  int done = 0;
+  // From here on the session belongs to the run's store worker.
+  Run run(options, session, observer, folder, result);
   for (const ReaderRow& row : rows) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {
       result.outcome = RunOutcome::Stopped;
       break;
     }
-    run.Reader(row, result);
-    observer.Progress(++done, result.selected);
+    run.Reader(row);
   }
+  run.FinishStore();
   return result;
 }
 

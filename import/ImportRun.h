@@ -46,14 +46,16 @@ std::string CheckMessage(ImportCheck check, const ImportOptions& options);
 class ImportObserver {
  public:
   virtual ~ImportObserver() = default;
-  // After every selected reader: done of total readers handled.
+  // Once per selected reader, when it is finished (its photo stored or failed): done of total readers
+  // handled. Photos are stored while the next reader's photo is normalized, so a stored reader is
+  // reported after the next reader has been announced and previewed; the count reaches total at the end.
   virtual void Progress(int /*done*/, int /*total*/) {}
   // A reader whose file was found: the path shown, the trimmed card number and name.
   virtual void CurrentReader(const std::string& /*path*/, const std::string& /*cardNumber*/,
                              const std::string& /*name*/) {}
   // The normalized photo (stored photo format) just before it is stored.
   virtual void Preview(std::span<const std::uint8_t> /*photo*/) {}
-  // A failure line for the log.
+  // A failure line for the log, in reader order, just before that reader's progress.
   virtual void LogLine(const std::string& /*line*/) {}
   // Lets a window repaint; called before each reader and once its file is found.
   virtual void ProcessEvents() {}

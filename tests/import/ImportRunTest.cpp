@@ -47,21 +47,26 @@ std::string Literal(const std::optional<std::string>& value) {
 
 struct RecordingObserver : ImportObserver {
   std::vector<std::pair<int, int>> progress;
-  std::vector<std::string> names, cardNumbers, log;
+  std::vector<std::string> paths, names, cardNumbers, log;
+  std::vector<std::string> reports;  // log lines and progress counts as they came
   int previews = 0;
-  int stopAfter = -1;  // readers handled when ShouldStop starts answering true
+  int stopAfter = -1;  // readers shown when ShouldStop starts answering true
 
-  void Progress(int done, int total) override { progress.emplace_back(done, total); }
-  void CurrentReader(const std::string&, const std::string& cardNumber, const std::string& name) override {
+  void Progress(int done, int total) override {
+    progress.emplace_back(done, total);
+    reports.push_back(std::to_string(done));
+  }
+  void CurrentReader(const std::string& path, const std::string& cardNumber, const std::string& name) override {
+    paths.push_back(path);
     cardNumbers.push_back(cardNumber);
     names.push_back(name);
   }
   void Preview(std::span<const std::uint8_t>) override { ++previews; }
-  void LogLine(const std::string& line) override { log.push_back(line); }
-  bool ShouldStop() override {
-    const int handled = static_cast<int>(progress.size()) - 1;  // the first report is the start
-    return stopAfter >= 0 && handled >= stopAfter;
+  void LogLine(const std::string& line) override {
+    log.push_back(line);
+    reports.push_back(line);
   }
+  bool ShouldStop() override { return stopAfter >= 0 && static_cast<int>(cardNumbers.size()) >= stopAfter; }
 };
 
 class ImportRunTest : public ::testing::TestWithParam<Backend> {
@@ -282,18 +287,59 @@ TEST_P(ImportRunTest, ProgressReachesTheTotalAndAStopEndsAfterTheCurrentReader) 
     Add({.id = "A0000" + std::to_string(i)});
     Photo("A0000" + std::to_string(i) + ".jpg");
   }
+  // Asked before the third reader, while the second reader's photo is still being stored.
+  observer_.stopAfter = 2;
+  const ImportResult stopped = Run();
+  EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
+  EXPECT_EQ(stopped.stored, 2);
+  EXPECT_EQ(observer_.progress.back(), std::make_pair(2, 5));
+  for (const std::string& shown : observer_.cardNumbers)
+    EXPECT_EQ(Stored(shown), Normalized(folder_.PathOf(shown + ".jpg"))) << shown;
+
+  observer_ = RecordingObserver{};
+  options_.skipReadersWithPhoto = false;
   const ImportResult full = Run();
   ASSERT_EQ(observer_.progress.size(), 6u);
   for (int done = 0; done <= 5; ++done) EXPECT_EQ(observer_.progress[done], std::make_pair(done, 5));
   EXPECT_EQ(observer_.previews, 5);
   EXPECT_EQ(full.stored, 5);
+}
 
-  observer_ = RecordingObserver{};
-  observer_.stopAfter = 2;
+// Photos are stored while the next one is normalized: each reader's failure must still be logged in the
+// order the readers were shown, just before its own progress, whichever step failed.
+TEST_P(ImportRunTest, OutcomesAreReportedInReaderOrder) {
+  for (int i = 1; i <= 6; ++i) Add({.id = "A0000" + std::to_string(i)});
+  for (const char* name : {"A00001.jpg", "A00003.jpg", "A00004.jpg", "A00005.jpg", "A00006.jpg"}) Photo(name);
+  folder_.Write("A00002.jpg", "not a picture");
+  db_->AdminSession().WritePhoto("A00005", data::Bytes{'G', 'I', 'F', '8', '9', 'a'});
+  // The database refuses A00001's write: the failure is raised while the next photo is normalized.
+  // (Sent whole: the bodies hold semicolons.)
+  if (GetParam() == Backend::Postgres) {
+    db_->AdminSession().Execute({"create function refuse_photo() returns trigger language plpgsql as",
+                                 "$$ begin raise exception 'photo refused'; end $$"});
+    db_->Exec("create trigger refuse_photo before update on lib_people for each row "
+              "when (old.pe_id = 'A00001') execute function refuse_photo()");
+  } else {
+    db_->AdminSession().Execute({"create trigger refuse_photo before update on lib_people when old.pe_id = 'A00001'",
+                                 "begin select raise(abort, 'photo refused'); end"});
+  }
   options_.skipReadersWithPhoto = false;
-  const ImportResult stopped = Run();
-  EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
-  EXPECT_EQ(stopped.stored, 2);
+
+  const ImportResult result = Run();
+  EXPECT_EQ(result.stored, 3);
+  EXPECT_EQ(result.failed, 3);
+  EXPECT_EQ(result.noFile, 0);
+  EXPECT_EQ(Stored("A00001"), data::Bytes());
+  EXPECT_EQ(Stored("A00005"), (data::Bytes{'G', 'I', 'F', '8', '9', 'a'}));
+  for (const char* stored : {"A00003", "A00004", "A00006"})
+    EXPECT_EQ(Stored(stored), Normalized(folder_.PathOf(std::string(stored) + ".jpg"))) << stored;
+  std::vector<std::string> expected = {"0"};  // the start
+  for (std::size_t i = 0; i < observer_.cardNumbers.size(); ++i) {
+    const std::string& card = observer_.cardNumbers[i];
+    if (card == "A00001" || card == "A00002" || card == "A00005") expected.push_back(observer_.paths[i] + kFailureSuffix);
+    expected.push_back(std::to_string(i + 1));
+  }
+  EXPECT_EQ(observer_.reports, expected);
 }
 
 TEST_P(ImportRunTest, ChecksRefuseToStart) {
