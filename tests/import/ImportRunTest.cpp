@@ -336,7 +336,8 @@ TEST_P(ImportRunTest, OutcomesAreReportedInReaderOrder) {
   std::vector<std::string> expected = {"0"};  // the start
   for (std::size_t i = 0; i < observer_.cardNumbers.size(); ++i) {
     const std::string& card = observer_.cardNumbers[i];
-    if (card == "A00001" || card == "A00002" || card == "A00005") expected.push_back(observer_.paths[i] + kFailureSuffix);
+    const bool fails = card == "A00001" || card == "A00002" || card == "A00005";
+    if (fails) expected.push_back(observer_.paths[i] + kFailureSuffix);
     expected.push_back(std::to_string(i + 1));
   }
   EXPECT_EQ(observer_.reports, expected);
