@@ -9,6 +9,8 @@ QApplication& Application() {
   static int argc = 1;
   static char name[] = "gui_tests";
   static char* argv[] = {name, nullptr};
+  // The windows are tested without a display unless a platform is asked for.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static QApplication* application = new QApplication(argc, argv);
   return *application;
 }
