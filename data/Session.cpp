@@ -117,7 +117,13 @@ long long Session::Execute(const std::vector<std::string>& lines, const std::vec
 std::optional<Bytes> Session::ReadPhoto(const std::string& cardNumber) {
   for (const char* match : kCardMatches) {
     auto query = Open({"select pe_photo from lib_people", match}, {cardNumber});
-    if (!query->Eof()) return query->AsBytes("pe_photo").value_or(Bytes());
+    if (query->Eof()) continue;
+    Bytes photo = query->AsBytes("pe_photo").value_or(Bytes());
+    // A write would change every row with this card number: refuse rather than overwrite another
+    // reader's photo.
+    query->Next();
+    if (!query->Eof()) throw DbError("More than one reader has the card number '" + cardNumber + "'");
+    return photo;
   }
   return std::nullopt;
 }

@@ -75,6 +75,7 @@ class Session {
 
   // The current photo of the reader whose card number (pe_id) equals cardNumber, trailing blanks of the
   // stored value ignored: std::nullopt when no row has that card number, an empty value for NULL.
+  // Throws DbError when more than one row has that card number.
   std::optional<Bytes> ReadPhoto(const std::string& cardNumber);
   // Stores bytes as pe_photo of the reader with that card number (bound as a parameter, durable at once).
   // Throws DbError when no row has that card number: nothing is ever inserted.

@@ -142,6 +142,12 @@ TEST_P(SessionTest, CardNumberWithAQuoteIsJustAValue) {
   EXPECT_EQ(session_.ReadPhoto("A2"), data::Bytes());
 }
 
+TEST_P(SessionTest, CardNumberSharedByTwoRowsCannotBeRead) {
+  AddReader("A00001");
+  AddReader("A00001");
+  EXPECT_THROW(session_.ReadPhoto("A00001"), data::DbError);
+}
+
 TEST_P(SessionTest, NoMatchingReaderFailsAndInsertsNothing) {
   AddReader("A00001");
   try {

@@ -220,6 +220,25 @@ TEST_P(ImportRunTest, CategoryAndDepartmentRestrictNameMatching) {
   }
 }
 
+TEST_P(ImportRunTest, DepartmentReadFromAFixedWidthColumnSelectsItsReaders) {
+  // Schemas of other library systems keep the department in a fixed-width column: the department list
+  // then holds the name with its trailing blanks, and the run must still find the department's readers.
+  if (GetParam() == Backend::Postgres)
+    db_->Exec("alter table lib_people alter column pe_deptment type char(20)");
+  Add({.id = "A00001", .name = "甲", .category = 1, .department = "O'Brien班"});
+  Photo("甲.jpg");
+  options_.identifier = IdentifierColumn::Name;
+  options_.categoryChoice = CategoryChoice::One;
+  options_.category = 1;
+  auto departments = db_->AdminSession().Open({"select pe_deptment from lib_people"});
+  options_.department = departments->Text("pe_deptment");  // as the department list shows it
+  departments->Close();
+
+  const ImportResult result = Run();
+  EXPECT_EQ(result.selected, 1) << result.error;
+  EXPECT_EQ(result.stored, 1);
+}
+
 TEST_P(ImportRunTest, NullIdentifierIsSkippedAndNullNameShownEmpty) {
   // Schemas of other library systems let the name be NULL.
   if (GetParam() == Backend::Postgres) {
@@ -273,6 +292,18 @@ TEST_P(ImportRunTest, FailuresAreLoggedAndTheRunGoesOn) {
   std::sort(observer_.log.begin(), observer_.log.end());
   EXPECT_EQ(observer_.log, expectedLog);
   EXPECT_EQ(SummaryLine(result), "共选择读者 4 人，导入相片 1 张，失败 3 个，无相片文件 0 人");
+}
+
+TEST_P(ImportRunTest, CardNumberSharedByTwoReadersIsLoggedAndNeitherRowChanges) {
+  Add({.id = "A00007", .name = "甲"});
+  Add({.id = "A00007", .name = "乙"});
+  Photo("A00007.jpg");
+
+  const ImportResult result = Run();
+  EXPECT_EQ(result.failed, 2);  // each of the two selected rows finds the file and is refused
+  EXPECT_EQ(result.stored, 0);
+  auto photos = db_->AdminSession().Open({"select count(*) as n from lib_people where pe_photo is not null"});
+  EXPECT_EQ(photos->AsInteger("n"), 0);
 }
 
 TEST_P(ImportRunTest, CardNumberWithTrailingBlanksIsStored) {
