@@ -66,45 +66,51 @@ class Run {
       : options_(options), observer_(observer), folder_(folder), result_(result), storer_(session) {}
 
   void Reader(const ReaderRow& row) {
+    FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile};
     const std::string name = folder_.FindByRule(row.identifier, options_.rule, options_.ruleIndex);
     if (name.empty()) {
       FinishStore();
-      ++result_.noFile;
-      ReportDone();
+      ReportDone(reader);
       return;
     }
-    const std::string shown = DisplayPath(folder_.folder(), name);
-    observer_.CurrentReader(shown, row.cardNumber, row.name);
+    reader.path = DisplayPath(folder_.folder(), name);
+    observer_.CurrentReader(reader.path, row.cardNumber, row.name);
     observer_.ProcessEvents();
     if (!imaging::MakePhotoStream(JoinPath(folder_.folder(), name), stream_)) {
       FinishStore();
-      Failed(shown);
-      ReportDone();
+      reader.outcome = ReaderOutcome::Failed;
+      ReportDone(reader);
       return;
     }
     observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
     storer_.Store(row.cardNumber, stream_);
-    storing_ = shown;
+    storing_ = std::move(reader);
   }
 
   // Waits for the store in flight, if any, and reports its reader.
   void FinishStore() {
     if (!storing_) return;
-    if (storer_.Wait())
-      ++result_.stored;
-    else
-      Failed(*storing_);
+    FinishedReader reader = std::move(*storing_);
     storing_.reset();
-    ReportDone();
+    reader.outcome = storer_.Wait() ? ReaderOutcome::Stored : ReaderOutcome::Failed;
+    ReportDone(reader);
   }
 
  private:
-  void Failed(const std::string& shown) {
-    ++result_.failed;
-    observer_.LogLine(shown + kFailureSuffix);
+  // Counts the reader, logs a failure, and reports the reader's end and the progress.
+  void ReportDone(const FinishedReader& reader) {
+    switch (reader.outcome) {
+      case ReaderOutcome::Stored: ++result_.stored; break;
+      case ReaderOutcome::NoFile: ++result_.noFile; break;
+      case ReaderOutcome::Failed:
+        ++result_.failed;
+        observer_.LogLine(reader.path + kFailureSuffix);
+        break;
+    }
+    observer_.Finished(reader);
+    observer_.Progress(++done_, result_.selected);
   }
-  void ReportDone() { observer_.Progress(++done_, result_.selected); }
 
   const ImportOptions& options_;
   ImportObserver& observer_;
@@ -112,7 +118,7 @@ class Run {
   ImportResult& result_;
   int done_ = 0;
   imaging::MemoryStream stream_;         // filled with each photo; changes places with the worker's
-  std::optional<std::string> storing_;  // the path shown of the reader whose photo is being stored
+  std::optional<FinishedReader> storing_;  // the reader whose photo is being stored
   PhotoStoreWorker storer_;             // the only user of the session while the run lasts
 };
 

@@ -43,9 +43,21 @@ ImportCheck CheckCategory(const ImportOptions& options);
 // The message shown for a failed check ("请选择相片文件保存路径", ...).
 std::string CheckMessage(ImportCheck check, const ImportOptions& options);
 
+// A reader whose handling has ended: its photo stored, failed, or no file found for it.
+enum class ReaderOutcome { Stored, Failed, NoFile };
+
+struct FinishedReader {
+  std::string path;  // the path shown; empty when no file was found
+  std::string cardNumber;
+  std::string name;
+  ReaderOutcome outcome = ReaderOutcome::NoFile;
+};
+
 class ImportObserver {
  public:
   virtual ~ImportObserver() = default;
+  // Once per selected reader, just before its progress: which reader ended and how.
+  virtual void Finished(const FinishedReader& /*reader*/) {}
   // Once per selected reader, when it is finished (its photo stored or failed): done of total readers
   // handled. Photos are stored while the next reader's photo is normalized, so a stored reader is
   // reported after the next reader has been announced and previewed; the count reaches total at the end.

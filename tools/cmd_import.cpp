@@ -1,6 +1,7 @@
 // card-photo import: the import run without the window, for scripts. Asks no questions.
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -42,9 +43,11 @@ constexpr const char* kUsage =
     "      Exit 0 when nothing failed, 1 when some photos failed, 2 when the run could not start\n"
     "      (reason on standard error), 130 when interrupted (the run stops after the current reader).";
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// Set by the signal handler, which may run on any thread (the store worker's too).
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void OnInterrupt(int) { gInterrupted = 1; }
+void OnInterrupt(int) { gInterrupted = true; }
 
 struct Arguments {
   ImportOptions options;
@@ -142,9 +145,13 @@ class ConsoleObserver : public photoimport::ImportObserver {
  public:
   ConsoleObserver() : terminal_(isatty(STDOUT_FILENO) != 0) {}
 
+  void Finished(const photoimport::FinishedReader& reader) override {
+    finished_ = reader.cardNumber + " " + reader.name + " " +
+                (reader.path.empty() ? std::string("(no photo file)") : reader.path);
+  }
   void Progress(int done, int total) override {
     if (done == 0) return;
-    const std::string reader = current_.empty() ? "(no photo file)" : current_;
+    const std::string& reader = finished_;
     if (terminal_) {
       std::printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
       std::fflush(stdout);
@@ -152,16 +159,12 @@ class ConsoleObserver : public photoimport::ImportObserver {
     } else {
       std::printf("[%d/%d] %s\n", done, total, reader.c_str());
     }
-    current_.clear();
-  }
-  void CurrentReader(const std::string& path, const std::string& cardNumber, const std::string& name) override {
-    current_ = cardNumber + " " + name + " " + path;
   }
   void LogLine(const std::string& line) override {
     EndLine();
     std::printf("%s\n", line.c_str());
   }
-  bool ShouldStop() override { return gInterrupted != 0; }
+  bool ShouldStop() override { return gInterrupted; }
 
   void EndLine() {
     if (lineOpen_) std::printf("\n");
@@ -171,7 +174,7 @@ class ConsoleObserver : public photoimport::ImportObserver {
  private:
   bool terminal_;
   bool lineOpen_ = false;
-  std::string current_;
+  std::string finished_;  // the reader whose progress comes next
 };
 
 int ExitCodeOf(const ImportResult& result) {

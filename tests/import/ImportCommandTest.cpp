@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -108,10 +109,31 @@ TEST_P(ImportCommandTest, SummaryAndExitCodeOnTheDemoData) {
   }
 }
 
-TEST_P(ImportCommandTest, FailedFilesArePrinted) {
+TEST_P(ImportCommandTest, FailedFilesArePrintedAndEachReaderLineNamesItsOwnFile) {
+  if (!TestDatabase::Create(GetParam())) GTEST_SKIP() << "no database server";
   const Output output = Import("");
-  if (output.exitCode == -1) GTEST_SKIP() << "no database server";
+  EXPECT_EQ(output.exitCode, 1) << output.err;
   EXPECT_NE(output.out.find(photos_->PathOf("A00012.jpg") + " 图片有问题，未能导入！\n"), std::string::npos);
+
+  // Not a terminal: one line "[done/total] card name path" per reader. Under the exact rule by card number a
+  // reader's file is named by its own card number, whatever the letter case.
+  auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::istringstream lines(output.out);
+  int readerLines = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("[", 0) != 0) continue;
+    ++readerLines;
+    std::istringstream fields(line);
+    std::string counter, card;
+    fields >> counter >> card;
+    if (line.find("(no photo file)") != std::string::npos) continue;
+    const std::string stem = std::filesystem::path(line.substr(line.rfind(' ') + 1)).stem().string();
+    EXPECT_EQ(upper(stem), upper(card)) << line;
+  }
+  EXPECT_EQ(readerLines, 25);
 }
 
 TEST_P(ImportCommandTest, RunsThatCannotStartExitWithTwo) {
