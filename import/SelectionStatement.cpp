@@ -2,6 +2,12 @@
 
 namespace photoimport {
 
+std::string QuotedLiteral(const std::string& value) {
+  std::string literal = "'";
+  for (char c : value) literal += c == '\'' ? std::string("''") : std::string(1, c);
+  return literal + "'";
+}
+
 const char* ColumnName(IdentifierColumn column) {
   switch (column) {
     case IdentifierColumn::IdentityCard: return "pe_shenfenzheng";
@@ -21,12 +27,11 @@ Statement BuildSelection(const SelectionOptions& options) {
   };
   if (options.skipReadersWithPhoto) statement.lines.push_back("  and pe_photo is null");
   if (options.category) {
-    statement.lines.push_back("  and pe_dzlx=?");
-    statement.params.emplace_back(*options.category);
-    if (options.department) {
-      statement.lines.push_back("  and pe_deptment=?");
-      statement.params.emplace_back(*options.department);
-    }
+    statement.lines.push_back("  and pe_dzlx=" + std::to_string(*options.category));
+    // The department goes in as a quoted literal, quotes doubled, not as a parameter: a name read from a
+    // fixed-width column carries its trailing blanks, and only a literal compares equal to it on every
+    // server (PostgreSQL compares a char column with a text parameter after dropping the blanks).
+    if (options.department) statement.lines.push_back("  and pe_deptment=" + QuotedLiteral(*options.department));
   }
   return statement;
 }

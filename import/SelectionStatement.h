@@ -28,7 +28,11 @@ struct Statement {
 };
 
 // "select pe_id,pe_name" + the identifier as sNo, normal readers only, restricted as asked. The category
-// and the department are bound as parameters, so any text (a quote included) selects what it says.
+// number is written in decimal, the department as a quoted literal with its quotes doubled, so any text (a
+// quote included) selects what it says.
 Statement BuildSelection(const SelectionOptions& options);
+
+// A text as an SQL string literal: in single quotes, each quote doubled.
+std::string QuotedLiteral(const std::string& value);
 
 }  // namespace photoimport
