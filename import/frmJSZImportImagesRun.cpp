@@ -161,7 +161,13 @@ void TJSZImportImages::btImportClick() {
   stopRequested_ = false;
   SetRunning(true);
   RunView view(*this);
-  const photoimport::ImportResult result = photoimport::RunImport(options, libDB_, view);
+  photoimport::ImportResult result;
+  try {
+    result = photoimport::RunImport(options, libDB_, view);
+  } catch (...) {
+    SetRunning(false);  // never leave the window locked in a run that has ended
+    throw;
+  }
   SetRunning(false);
 
   switch (result.outcome) {
