@@ -26,6 +26,7 @@ constexpr int kRowsPerBatch = 16;
 constexpr int kMaxScans = 500;
 constexpr int kApp1 = JPEG_APP0 + 1;
 constexpr unsigned kMaxSavedApp1 = 0xFFFF;
+constexpr long kMaxJpegMemory = 512L * 1024 * 1024;
 
 // Which warnings mean that the picture is not whole. libjpeg reports the following as warnings and goes
 // on, but each means pixels were invented rather than decoded:
@@ -261,12 +262,17 @@ bool JpegScanlineReader::Open(std::span<const std::uint8_t> file) {
   if (setjmp(s.errors.jump)) return s.Fail();
   jpeg_create_decompress(&s.cinfo);
   s.created = true;
+  // Progressive files keep every coefficient of the picture until the last scan; a picture of the
+  // largest accepted size needs about 400 MB of them. Anything above fails instead of swapping the
+  // machine to death.
+  s.cinfo.mem->max_memory_to_use = kMaxJpegMemory;
   s.cinfo.progress = &s.progress;
   jpeg_mem_src(&s.cinfo, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_save_markers(&s.cinfo, kApp1, kMaxSavedApp1);
   jpeg_read_header(&s.cinfo, TRUE);
   if (s.cinfo.image_width > static_cast<JDIMENSION>(kMaxImageSide) ||
-      s.cinfo.image_height > static_cast<JDIMENSION>(kMaxImageSide))
+      s.cinfo.image_height > static_cast<JDIMENSION>(kMaxImageSide) ||
+      std::uint64_t{s.cinfo.image_width} * s.cinfo.image_height > kMaxImagePixels)
     return s.Fail();
   s.ReadOrientation();
   s.ChooseOutput();

@@ -19,6 +19,7 @@ using png::Pass;
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 bool ImageDataCanFill(const png::PngFile& file) {
+  if (std::uint64_t{file.header.width} * file.header.height > kMaxImagePixels) return false;
   std::uint64_t compressed = 0;
   for (const auto part : file.imageData) compressed += part.size();
   return png::ImageDataSize(file.header) <= compressed * kMaxDeflateRatio;
