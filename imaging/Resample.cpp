@@ -87,10 +87,15 @@ StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, Workin
   areaFactor_ = AreaFactor(sx, sy);
   columns_ = MakeAxisBands(sourceWidth, dW, sx);
   rowTerms_.resize(dH);
+  smallestRowWeight_.resize(dH);
   for (int y = 0; y < dH; ++y) {
     const Band band = BandOf(y, sy);
-    for (int j = band.first; j < band.end; ++j)
-      rowTerms_[y].push_back({std::min(j, sourceHeight - 1), BandWeight(j, band.e0, band.e1)});
+    std::vector<float> weights;
+    for (int j = band.first; j < band.end; ++j) {
+      weights.push_back(BandWeight(j, band.e0, band.e1));
+      rowTerms_[y].push_back({std::min(j, sourceHeight - 1), weights.back()});
+    }
+    smallestRowWeight_[y] = SmallestNonzeroWeight(weights.data(), weights.size());
   }
   nextTerm_.assign(dH, 0);
   // As many rows of sums as can be open at once: those whose bands share one source row.
@@ -102,7 +107,7 @@ StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, Workin
   }
   sums_.assign(static_cast<std::size_t>(std::max(sumRows_, 1)) * dW * kSumLanes, 0.0f);
   groups_ = MakeColumnGroups(columns_, areaFactor_);
-  unitRowWeights_.Fill(columns_, groups_, 1.0f, areaFactor_);
+  unitRowWeights_.Fill(columns_, groups_, 1.0f);
   // Destination rows without source rows (an empty source) are finished at once: all sums 0.
   while (firstOpenRow_ < dH && rowTerms_[firstOpenRow_].empty()) FinishRow(firstOpenRow_++);
   nextOpenRow_ = firstOpenRow_;
@@ -114,7 +119,7 @@ float* StreamingResampler::SumsOf(int y) {
 
 const PixelWeights& StreamingResampler::WeightsOfRow(float rowWeight) {
   if (rowWeight == 1.0f) return unitRowWeights_;
-  edgeRowWeights_.Fill(columns_, groups_, rowWeight, areaFactor_);
+  edgeRowWeights_.Fill(columns_, groups_, rowWeight);
   return edgeRowWeights_;
 }
 
@@ -136,7 +141,7 @@ void StreamingResampler::AddRow(const std::uint32_t* row) {
     const auto& terms = rowTerms_[y];
     std::size_t& next = nextTerm_[y];
     while (next < terms.size() && terms[next].sourceRow == j) {
-      AccumulateRow(row, columns_, groups_, WeightsOfRow(terms[next].weight), SumsOf(y));
+      AccumulateRow(row, columns_, groups_, WeightsOfRow(terms[next].weight), smallestRowWeight_[y], SumsOf(y));
       ++next;
     }
   }

@@ -44,6 +44,7 @@ class StreamingResampler {
   AxisBands columns_;
   std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
   std::vector<std::size_t> nextTerm_;           // per destination row
+  std::vector<float> smallestRowWeight_;        // per destination row: its smallest nonzero row weight
   // Sums of the open destination rows: 4 lanes (blue, green, red, unused) per pixel, in a ring of rows.
   std::vector<float> sums_;
   int sumRows_ = 0;

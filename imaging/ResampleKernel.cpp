@@ -3,16 +3,27 @@
 // destination pixels (and channels) are independent chains, so eight pixels are worked side by side and
 // the processor overlaps their additions; the order of the terms within one sum never changes.
 //
-// Where that equals one fused multiply-add in single precision (the exact sum rounded once, to float): a
-// sum is built from terms channel * w only, so it is a multiple of g, the unit in the last place of the
-// smallest weight in play; so is the exact sum before rounding, which stays below 2^9 (the weights add up
-// to about 1, channels are at most 255). With g >= 2^-44 such a number has at most 53 significant bits and
-// is a double: the rounding to double does nothing, and the one rounding left, to float, is exactly the
-// fused multiply-add's. Weights of 0 or at least 2^-21 have g >= 2^-44. Pixels whose bands hold a smaller
-// weight (a sliver of a source pixel at a band edge) take the path that rounds twice.
+// Where that equals one fused multiply-add in single precision (the exact sum rounded once, to float):
+// suppose every weight w of a pixel, in every term of every row of its band, is 0 or has |w| >= 2^-21.
+// Such a w is a multiple of 2^-44 (the unit in the last place of a float at or above 2^-21), so is every
+// term channel * w, and so is every float sum of them (rounding a multiple of 2^-44 to float gives one
+// again: below 2^-20 it has at most 24 significant bits and stays, above it the float units are coarser).
+// The exact sum + channel * w is then a multiple of 2^-44 below 2^9 (the weights of a pixel add up to
+// about 1, channels are at most 255): at most 53 significant bits, a double. The rounding to double does
+// nothing, and the one rounding left, to float, is exactly the fused multiply-add's. The condition must
+// hold for the earlier terms too, as they make the sum a fused term starts from; so the path is chosen per
+// destination row band and group of 8 columns, once for all the rows of the band. w = (float)((double)wx *
+// wy * k) never decreases as |wx| or |wy| grows (wx * wy is exact in double; multiplying by k > 0 and
+// rounding keep the order), so the smallest nonzero |w| of a group's pixels in a band is the one made of
+// the group's smallest nonzero |wx| and the band's smallest nonzero |wy|: the group takes the fused path
+// when that w is at least 2^-21. Otherwise (a sliver of a source row or column at a band edge, or a w
+// rounded to 0) every term of its pixels in that band takes the path that rounds twice, as do the single
+// columns outside the groups always.
 #include "imaging/ResampleKernel.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -114,47 +125,44 @@ void AccumulateGroup(bool fused, const std::uint32_t* row, const int* pixels, co
 }
 
 
-// out = w = wx * wy * k for `count` column weights; true when every w allows the fused multiply-add.
-bool FillWeightsPlain(const float* columnWeights, float* out, std::size_t count, float rowWeight, double areaFactor) {
-  bool exact = true;
-  for (std::size_t n = 0; n < count; ++n) {
-    out[n] = PixelWeight(columnWeights[n], rowWeight, areaFactor);
-    exact &= FusedIsExact(out[n]);
-  }
-  return exact;
+// out = w = wx * wy * k for `count` column weights.
+void FillWeightsPlain(const float* columnWeights, float* out, std::size_t count, float rowWeight, double areaFactor) {
+  for (std::size_t n = 0; n < count; ++n) out[n] = PixelWeight(columnWeights[n], rowWeight, areaFactor);
 }
 
 #ifdef CARDPHOTO_X86
 // The same four weights at a time; count is a multiple of 8.
-__attribute__((target("avx2"))) bool FillWeightsAvx2(const float* columnWeights, float* out, std::size_t count,
+__attribute__((target("avx2"))) void FillWeightsAvx2(const float* columnWeights, float* out, std::size_t count,
                                                      float rowWeight, double areaFactor) {
   const __m256d row = _mm256_set1_pd(rowWeight);
   const __m256d area = _mm256_set1_pd(areaFactor);
-  const __m128 smallest = _mm_set1_ps(kSmallestFusedWeight);
-  const __m128 zero = _mm_setzero_ps();
-  __m128 inexact = zero;
   for (std::size_t n = 0; n < count; n += 4) {
     const __m256d w = _mm256_mul_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(columnWeights + n)), row), area);
-    const __m128 rounded = _mm256_cvtpd_ps(w);
-    _mm_storeu_ps(out + n, rounded);
-    inexact = _mm_or_ps(inexact, _mm_and_ps(_mm_cmplt_ps(rounded, smallest), _mm_cmpneq_ps(rounded, zero)));
+    _mm_storeu_ps(out + n, _mm256_cvtpd_ps(w));
   }
-  return _mm_movemask_ps(inexact) == 0;
 }
 #endif
 
-bool FillWeights(const float* columnWeights, float* out, std::size_t count, float rowWeight, double areaFactor) {
+void FillWeights(const float* columnWeights, float* out, std::size_t count, float rowWeight, double areaFactor) {
 #ifdef CARDPHOTO_X86
   if (HasAvx2Fma()) return FillWeightsAvx2(columnWeights, out, count, rowWeight, areaFactor);
 #endif
-  return FillWeightsPlain(columnWeights, out, count, rowWeight, areaFactor);
+  FillWeightsPlain(columnWeights, out, count, rowWeight, areaFactor);
 }
 
 }  // namespace
 
+float SmallestNonzeroWeight(const float* weights, std::size_t count) {
+  float smallest = std::numeric_limits<float>::infinity();
+  for (std::size_t n = 0; n < count; ++n)
+    if (weights[n] != 0.0f) smallest = std::min(smallest, std::fabs(weights[n]));
+  return smallest;
+}
+
 ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor) {
   ColumnGroups groups;
   const int span = groups.span = columns.span;
+  groups.areaFactor = areaFactor;
   // Columns whose every inner-row weight allows the fused multiply-add first, then the others.
   std::vector<int> order, rounded;
   for (int x = 0; x < columns.count; ++x) {
@@ -165,10 +173,11 @@ ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor) {
   }
   order.insert(order.end(), rounded.begin(), rounded.end());
   const std::size_t groupCount = order.size() / kGroup;
+  const std::size_t groupTerms = static_cast<std::size_t>(span) * kGroup;
   groups.pixels.assign(order.begin(), order.begin() + groupCount * kGroup);
   groups.singles.assign(order.begin() + groupCount * kGroup, order.end());
-  groups.index.resize(groupCount * span * kGroup);
-  groups.columnWeight.resize(groupCount * span * kGroup);
+  groups.index.resize(groupCount * groupTerms);
+  groups.columnWeight.resize(groupCount * groupTerms);
   for (std::size_t g = 0; g < groupCount; ++g)
     for (int u = 0; u < kGroup; ++u) {
       const std::size_t from = static_cast<std::size_t>(groups.pixels[g * kGroup + u]) * span;
@@ -178,30 +187,34 @@ ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor) {
         groups.columnWeight[to] = columns.weight[from + t];
       }
     }
+  groups.smallestWeight.resize(groupCount);
+  for (std::size_t g = 0; g < groupCount; ++g)
+    groups.smallestWeight[g] = SmallestNonzeroWeight(groups.columnWeight.data() + g * groupTerms, groupTerms);
   return groups;
 }
 
-void PixelWeights::Fill(const AxisBands& columns, const ColumnGroups& groups, float rowWeight, double areaFactor) {
+bool GroupIsFused(const ColumnGroups& groups, std::size_t g, float smallestRowWeight) {
+  return PixelWeight(groups.smallestWeight[g], smallestRowWeight, groups.areaFactor) >= kSmallestFusedWeight;
+}
+
+void PixelWeights::Fill(const AxisBands& columns, const ColumnGroups& groups, float rowWeight) {
   groupWeight.resize(groups.columnWeight.size());
-  fused.resize(groups.pixels.size() / kGroup);
-  const std::size_t groupTerms = static_cast<std::size_t>(groups.span) * kGroup;
-  for (std::size_t g = 0; g < fused.size(); ++g)
-    fused[g] = FillWeights(groups.columnWeight.data() + g * groupTerms, groupWeight.data() + g * groupTerms,
-                           groupTerms, rowWeight, areaFactor);
+  FillWeights(groups.columnWeight.data(), groupWeight.data(), groupWeight.size(), rowWeight, groups.areaFactor);
   singleWeight.resize(groups.singles.size() * groups.span);
   for (std::size_t n = 0; n < groups.singles.size(); ++n)
     for (int t = 0; t < groups.span; ++t)
-      singleWeight[n * groups.span + t] = PixelWeight(
-          columns.weight[static_cast<std::size_t>(groups.singles[n]) * groups.span + t], rowWeight, areaFactor);
+      singleWeight[n * groups.span + t] =
+          PixelWeight(columns.weight[static_cast<std::size_t>(groups.singles[n]) * groups.span + t], rowWeight,
+                      groups.areaFactor);
 }
 
 void AccumulateRow(const std::uint32_t* row, const AxisBands& columns, const ColumnGroups& groups,
-                   const PixelWeights& weights, float* sums) {
+                   const PixelWeights& weights, float smallestRowWeight, float* sums) {
   const int span = groups.span;
   const std::size_t groupTerms = static_cast<std::size_t>(span) * kGroup;
-  for (std::size_t g = 0; g < weights.fused.size(); ++g)
-    AccumulateGroup(weights.fused[g], row, groups.pixels.data() + g * kGroup, groups.index.data() + g * groupTerms,
-                    weights.groupWeight.data() + g * groupTerms, span, sums);
+  for (std::size_t g = 0; g < groups.Count(); ++g)
+    AccumulateGroup(GroupIsFused(groups, g, smallestRowWeight), row, groups.pixels.data() + g * kGroup,
+                    groups.index.data() + g * groupTerms, weights.groupWeight.data() + g * groupTerms, span, sums);
   for (std::size_t n = 0; n < groups.singles.size(); ++n) {
     const int x = groups.singles[n];
     AccumulatePixelRounded(row, columns.index.data() + static_cast<std::size_t>(x) * span,

@@ -27,26 +27,39 @@ inline constexpr int kSumLanes = 4;
 struct ColumnGroups {
   static constexpr int kGroup = 8;
   int span = 0;
-  std::vector<int> pixels;           // groups * 8 destination columns
-  std::vector<std::int32_t> index;   // per group: span * 8 source columns, interleaved
-  std::vector<float> columnWeight;   // per group: span * 8 column weights wx, interleaved
-  std::vector<int> singles;          // destination columns outside the groups
+  double areaFactor = 0;                // k
+  std::vector<int> pixels;              // groups * 8 destination columns
+  std::vector<std::int32_t> index;      // per group: span * 8 source columns, interleaved
+  std::vector<float> columnWeight;      // per group: span * 8 column weights wx, interleaved
+  std::vector<float> smallestWeight;    // per group: the smallest nonzero |wx| of its terms (infinity: none)
+  std::vector<int> singles;             // destination columns outside the groups
+
+  std::size_t Count() const { return pixels.size() / kGroup; }
 };
 
 // Groups the columns by the pixel weights of inner rows (row weight 1), which most source rows have.
 ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor);
 
+// The smallest magnitude among the nonzero weights; infinity when all are 0.
+float SmallestNonzeroWeight(const float* weights, std::size_t count);
+
+// Whether group g takes the fused multiply-add for the pixels of a destination row band whose smallest
+// nonzero row weight is smallestRowWeight: true only when it rounds exactly for every term of those
+// pixels, in every row of the band (see ResampleKernel.cpp).
+bool GroupIsFused(const ColumnGroups& groups, std::size_t g, float smallestRowWeight);
+
 // The pixel weights w = wx * wy * k of one source row (row weight wy), arranged as the ColumnGroups.
 struct PixelWeights {
   std::vector<float> groupWeight;   // like ColumnGroups::columnWeight
-  std::vector<std::uint8_t> fused;  // per group: the fused multiply-add rounds exactly for all its terms
   std::vector<float> singleWeight;  // span per single column
 
-  void Fill(const AxisBands& columns, const ColumnGroups& groups, float rowWeight, double areaFactor);
+  void Fill(const AxisBands& columns, const ColumnGroups& groups, float rowWeight);
 };
 
 // sums[x] = sums[x] + pixel * w for the terms of every destination pixel x, term by term in their order.
+// The sums belong to one destination row whose band has smallestRowWeight as its smallest nonzero row
+// weight (the same for every source row of the band, so that each pixel takes one path for all its terms).
 void AccumulateRow(const std::uint32_t* row, const AxisBands& columns, const ColumnGroups& groups,
-                   const PixelWeights& weights, float* sums);
+                   const PixelWeights& weights, float smallestRowWeight, float* sums);
 
 }  // namespace imaging
