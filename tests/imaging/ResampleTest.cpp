@@ -142,6 +142,50 @@ TEST(ResampleBitmap, EqualsTheOracleOnRandomPicturesAndSizes) {
   }
 }
 
+// 52 x 62 -> 16 x 14: the band of destination row 7 starts at 7 * 4.428571 = 30.999998 in single
+// precision, so it takes source row 30 with a sliver of weight 2e-6 (pixel weights near 1.3e-7, below
+// 2^-21) and then rows 31 to 34 whole. Its pixels must take the path that rounds twice for every term,
+// the full rows included.
+TEST(ResampleBitmap, BandStartingWithASliverRowEqualsTheOracle) {
+  const float sy = static_cast<float>(62.0 / 14);
+  const AxisBands rows = MakeAxisBands(62, 14, sy);
+  const float* band = rows.weight.data() + 7 * rows.span;
+  ASSERT_EQ(rows.index[7 * rows.span], 30);
+  ASSERT_GT(band[0], 0.0f);
+  ASSERT_LT(band[0], 1e-5f);
+  for (int t = 1; t <= 4; ++t) ASSERT_EQ(band[t], 1.0f) << t;
+  std::mt19937 random(3);
+  std::vector<WorkingImage> sources = {RandomImage(52, 62, random), RandomImage(52, 62, random)};
+  for (std::uint32_t pixel : {PackRgb(255, 255, 255), PackRgb(8, 4, 8), PackRgb(201, 97, 13)})
+    sources.push_back(Uniform(52, 62, pixel));
+  for (const auto& source : sources)
+    ASSERT_EQ(Resampled(source, 16, 14).Pixels(), reference::Resample(source, 16, 14).Pixels());
+}
+
+// The fault a sliver row invites, shown on the kernel with weights chosen for it: a first term of weight
+// 2^-60, then 3 * (1 + 3 * 2^-23) = 3 + 4.5 units of the float. Rounded to double the sum is that tie,
+// which goes to the even float 3 + 2^-20; a fused multiply-add would see the sliver and round up to
+// 3 + 5 * 2^-22. Every term of the band must take the path that rounds twice.
+TEST(ResampleKernel, BandWithASliverRowRoundsEveryTermTwice) {
+  AxisBands columns;
+  columns.count = 8;
+  columns.span = 1;
+  columns.index = {0, 1, 2, 3, 4, 5, 6, 7};
+  columns.weight.assign(8, 1.0f + 0x3p-23f);
+  const ColumnGroups groups = MakeColumnGroups(columns, 1.0);
+  ASSERT_EQ(groups.Count(), 1u);
+  const float sliver = 0x1p-60f;
+  PixelWeights sliverRow, fullRow;
+  sliverRow.Fill(columns, groups, sliver);
+  fullRow.Fill(columns, groups, 1.0f);
+  const std::vector<std::uint32_t> first(8, PackRgb(1, 1, 1)), second(8, PackRgb(3, 3, 3));
+  std::vector<float> sums(8 * kSumLanes, 0.0f);
+  AccumulateRow(first.data(), columns, groups, sliverRow, sliver, sums.data());
+  AccumulateRow(second.data(), columns, groups, fullRow, sliver, sums.data());
+  for (int x = 0; x < 8; ++x)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(sums[x * kSumLanes + c], 3.0f + 0x1p-20f) << x << "," << c;
+}
+
 // Band edges that land a float rounding past a whole column leave slivers of weight near 1e-8; those
 // pixels must take the path that rounds each sum twice (to double, then to float), the others may take a
 // fused multiply-add. The oracle comparison above covers both on the scale 33.6 (3024 -> 90) case.
