@@ -87,15 +87,14 @@ StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, Workin
   areaFactor_ = AreaFactor(sx, sy);
   columns_ = MakeAxisBands(sourceWidth, dW, sx);
   rowTerms_.resize(dH);
-  smallestRowWeight_.resize(dH);
   for (int y = 0; y < dH; ++y) {
     const Band band = BandOf(y, sy);
-    std::vector<float> weights;
+    float smallest = kNoNonzeroWeight;
     for (int j = band.first; j < band.end; ++j) {
-      weights.push_back(BandWeight(j, band.e0, band.e1));
-      rowTerms_[y].push_back({std::min(j, sourceHeight - 1), weights.back()});
+      const float weight = BandWeight(j, band.e0, band.e1);
+      smallest = SmallestNonzeroWeight(smallest, weight);
+      rowTerms_[y].push_back({std::min(j, sourceHeight - 1), weight, smallest});
     }
-    smallestRowWeight_[y] = SmallestNonzeroWeight(weights.data(), weights.size());
   }
   nextTerm_.assign(dH, 0);
   // As many rows of sums as can be open at once: those whose bands share one source row.
@@ -141,7 +140,8 @@ void StreamingResampler::AddRow(const std::uint32_t* row) {
     const auto& terms = rowTerms_[y];
     std::size_t& next = nextTerm_[y];
     while (next < terms.size() && terms[next].sourceRow == j) {
-      AccumulateRow(row, columns_, groups_, WeightsOfRow(terms[next].weight), smallestRowWeight_[y], SumsOf(y));
+      AccumulateRow(row, columns_, groups_, WeightsOfRow(terms[next].weight), terms[next].smallestSoFar,
+                    SumsOf(y));
       ++next;
     }
   }

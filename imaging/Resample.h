@@ -31,6 +31,7 @@ class StreamingResampler {
   struct RowTerm {
     int sourceRow;
     float weight;
+    float smallestSoFar;  // the smallest nonzero weight of the band's rows up to this one
   };
 
   void OpenRows(int sourceRow);
@@ -44,7 +45,6 @@ class StreamingResampler {
   AxisBands columns_;
   std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
   std::vector<std::size_t> nextTerm_;           // per destination row
-  std::vector<float> smallestRowWeight_;        // per destination row: its smallest nonzero row weight
   // Sums of the open destination rows: 4 lanes (blue, green, red, unused) per pixel, in a ring of rows.
   std::vector<float> sums_;
   int sumRows_ = 0;

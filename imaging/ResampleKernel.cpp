@@ -4,26 +4,30 @@
 // the processor overlaps their additions; the order of the terms within one sum never changes.
 //
 // Where that equals one fused multiply-add in single precision (the exact sum rounded once, to float):
-// suppose every weight w of a pixel, in every term of every row of its band, is 0 or has |w| >= 2^-21.
-// Such a w is a multiple of 2^-44 (the unit in the last place of a float at or above 2^-21), so is every
-// term channel * w, and so is every float sum of them (rounding a multiple of 2^-44 to float gives one
-// again: below 2^-20 it has at most 24 significant bits and stays, above it the float units are coarser).
-// The exact sum + channel * w is then a multiple of 2^-44 below 2^9 (the weights of a pixel add up to
-// about 1, channels are at most 255): at most 53 significant bits, a double. The rounding to double does
-// nothing, and the one rounding left, to float, is exactly the fused multiply-add's. The condition must
-// hold for the earlier terms too, as they make the sum a fused term starts from; so the path is chosen per
-// destination row band and group of 8 columns, once for all the rows of the band. w = (float)((double)wx *
-// wy * k) never decreases as |wx| or |wy| grows (wx * wy is exact in double; multiplying by k > 0 and
-// rounding keep the order), so the smallest nonzero |w| of a group's pixels in a band is the one made of
-// the group's smallest nonzero |wx| and the band's smallest nonzero |wy|: the group takes the fused path
-// when that w is at least 2^-21. Otherwise (a sliver of a source row or column at a band edge, or a w
-// rounded to 0) every term of its pixels in that band takes the path that rounds twice, as do the single
-// columns outside the groups always.
+// suppose the weight w of the term and those of all the pixel's earlier terms (they made the sum it starts
+// from) are 0 or have |w| >= 2^-21. Such a w is a multiple of 2^-44 (the unit in the last place of a
+// float at or above 2^-21), so is every term channel * w, and so is every float sum of them (rounding a
+// multiple of 2^-44 to float gives one again: below 2^-20 it has at most 24 significant bits and stays,
+// above it the float units are coarser). The exact sum + channel * w is then a multiple of 2^-44 below 2^9
+// (the weights of a pixel add up to about 1, channels are at most 255): at most 53 significant bits, a
+// double. The rounding to double does nothing, and the one rounding left, to float, is exactly the fused
+// multiply-add's.
+//
+// The terms of a pixel come row by row of its band, and within a row column by column. So a group of 8
+// columns takes the fused path for one source row of a destination row band only when every weight of the
+// group's terms in that row and in the band's rows before it qualifies. w = (float)((double)wx * wy * k)
+// never decreases as |wx| or |wy| grows (wx * wy is exact in double; multiplying by k > 0 and rounding
+// keep the order), so the smallest nonzero |w| among those terms is the one made of the group's smallest
+// nonzero |wx| and the smallest nonzero |wy| of the band's rows up to this one: the group takes the fused
+// path when that w is at least 2^-21. Otherwise (a sliver of a source row or column at a band edge, or a
+// w rounded to 0) it takes the path that rounds twice, and keeps it for the rest of the band, as that
+// smallest |wy| only falls: a band that starts with a sliver row rounds twice throughout, one that ends
+// with one keeps the fused path for the rows before it. The single columns outside the groups always
+// round twice.
 #include "imaging/ResampleKernel.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
+#include <numeric>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -152,13 +156,6 @@ void FillWeights(const float* columnWeights, float* out, std::size_t count, floa
 
 }  // namespace
 
-float SmallestNonzeroWeight(const float* weights, std::size_t count) {
-  float smallest = std::numeric_limits<float>::infinity();
-  for (std::size_t n = 0; n < count; ++n)
-    if (weights[n] != 0.0f) smallest = std::min(smallest, std::fabs(weights[n]));
-  return smallest;
-}
-
 ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor) {
   ColumnGroups groups;
   const int span = groups.span = columns.span;
@@ -188,8 +185,12 @@ ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor) {
       }
     }
   groups.smallestWeight.resize(groupCount);
-  for (std::size_t g = 0; g < groupCount; ++g)
-    groups.smallestWeight[g] = SmallestNonzeroWeight(groups.columnWeight.data() + g * groupTerms, groupTerms);
+  for (std::size_t g = 0; g < groupCount; ++g) {
+    const float* weights = groups.columnWeight.data() + g * groupTerms;
+    groups.smallestWeight[g] = std::accumulate(
+        weights, weights + groupTerms, kNoNonzeroWeight,
+        [](float smallest, float w) { return SmallestNonzeroWeight(smallest, w); });
+  }
   return groups;
 }
 

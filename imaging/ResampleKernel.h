@@ -2,8 +2,11 @@
 // pixel of one destination row, each addition rounded exactly as the single-precision algorithm rounds it.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace imaging {
@@ -31,7 +34,7 @@ struct ColumnGroups {
   std::vector<int> pixels;              // groups * 8 destination columns
   std::vector<std::int32_t> index;      // per group: span * 8 source columns, interleaved
   std::vector<float> columnWeight;      // per group: span * 8 column weights wx, interleaved
-  std::vector<float> smallestWeight;    // per group: the smallest nonzero |wx| of its terms (infinity: none)
+  std::vector<float> smallestWeight;    // per group: the smallest nonzero |wx| of its terms
   std::vector<int> singles;             // destination columns outside the groups
 
   std::size_t Count() const { return pixels.size() / kGroup; }
@@ -40,12 +43,15 @@ struct ColumnGroups {
 // Groups the columns by the pixel weights of inner rows (row weight 1), which most source rows have.
 ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor);
 
-// The smallest magnitude among the nonzero weights; infinity when all are 0.
-float SmallestNonzeroWeight(const float* weights, std::size_t count);
+// The smallest magnitude among nonzero weights, taken one weight at a time from kNoNonzeroWeight.
+inline constexpr float kNoNonzeroWeight = std::numeric_limits<float>::infinity();
+inline float SmallestNonzeroWeight(float smallest, float weight) {
+  return weight == 0.0f ? smallest : std::min(smallest, std::fabs(weight));
+}
 
-// Whether group g takes the fused multiply-add for the pixels of a destination row band whose smallest
-// nonzero row weight is smallestRowWeight: true only when it rounds exactly for every term of those
-// pixels, in every row of the band (see ResampleKernel.cpp).
+// Whether group g takes the fused multiply-add for one source row of a destination row band, where
+// smallestRowWeight is the smallest nonzero weight of the band's rows up to this one: true only when it
+// rounds exactly for every term of the group's pixels so far (see ResampleKernel.cpp).
 bool GroupIsFused(const ColumnGroups& groups, std::size_t g, float smallestRowWeight);
 
 // The pixel weights w = wx * wy * k of one source row (row weight wy), arranged as the ColumnGroups.
@@ -57,8 +63,7 @@ struct PixelWeights {
 };
 
 // sums[x] = sums[x] + pixel * w for the terms of every destination pixel x, term by term in their order.
-// The sums belong to one destination row whose band has smallestRowWeight as its smallest nonzero row
-// weight (the same for every source row of the band, so that each pixel takes one path for all its terms).
+// smallestRowWeight is the smallest nonzero weight of the band's source rows up to and including this one.
 void AccumulateRow(const std::uint32_t* row, const AxisBands& columns, const ColumnGroups& groups,
                    const PixelWeights& weights, float smallestRowWeight, float* sums);
 

@@ -165,8 +165,8 @@ TEST(ResampleBitmap, BandStartingWithASliverRowEqualsTheOracle) {
 // The fault a sliver row invites, shown on the kernel with weights chosen for it: a first term of weight
 // 2^-60, then 3 * (1 + 3 * 2^-23) = 3 + 4.5 units of the float. Rounded to double the sum is that tie,
 // which goes to the even float 3 + 2^-20; a fused multiply-add would see the sliver and round up to
-// 3 + 5 * 2^-22. Every term of the band must take the path that rounds twice.
-TEST(ResampleKernel, BandWithASliverRowRoundsEveryTermTwice) {
+// 3 + 5 * 2^-22. Every later term of the band must take the path that rounds twice.
+TEST(ResampleKernel, TermsAfterASliverRowRoundTwice) {
   AxisBands columns;
   columns.count = 8;
   columns.span = 1;
