@@ -1,5 +1,5 @@
 // The import window's start button: its checks and message boxes, the run shown in the window, and the
-// exit button during a run. A real window on a SQLite database with real photo files.
+// exit button during a run. A real window on a database of each backend with real photo files.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -27,12 +27,12 @@ using testsupport::TestDatabase;
 
 const std::string kPhoto = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
 
-class ImportRunWindowTest : public ::testing::Test {
+class ImportRunWindowTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     guitest::Application();
-    db_ = TestDatabase::Create(Backend::Sqlite);
-    ASSERT_TRUE(db_);
+    db_ = TestDatabase::Create(GetParam());
+    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " database server";
     db_->Exec("insert into lib_duzhe (dz_id, dz_dzlx) values (1, '学生')");
     for (const char* id : {"A00001", "A00002", "A00003"}) {
       db_->Exec(std::string("insert into lib_people (pe_id, pe_name, pe_mark, pe_dzlx) values ('") + id +
@@ -58,7 +58,7 @@ class ImportRunWindowTest : public ::testing::Test {
   std::unique_ptr<TJSZImportImages> window_;
 };
 
-TEST_F(ImportRunWindowTest, ChecksShowTheirMessagesAndStartNothing) {
+TEST_P(ImportRunWindowTest, ChecksShowTheirMessagesAndStartNothing) {
   const struct {
     const char* title;
     QString folder;
@@ -87,7 +87,7 @@ TEST_F(ImportRunWindowTest, ChecksShowTheirMessagesAndStartNothing) {
   }
 }
 
-TEST_F(ImportRunWindowTest, MissingFolderIsReportedBeforeTheConfirmation) {
+TEST_P(ImportRunWindowTest, MissingFolderIsReportedBeforeTheConfirmation) {
   const QString missing = QString::fromStdString((folder_.path() / "missing").string());
   window_->edPath->setText(missing + "/");
   RecordedMessageBoxes boxes(QMessageBox::Yes);
@@ -97,7 +97,7 @@ TEST_F(ImportRunWindowTest, MissingFolderIsReportedBeforeTheConfirmation) {
   EXPECT_EQ(boxes.boxes()[0].icon, QMessageBox::Information);
 }
 
-TEST_F(ImportRunWindowTest, RunDisablesTheOptionsShowsProgressAndReportsCompletion) {
+TEST_P(ImportRunWindowTest, RunDisablesTheOptionsShowsProgressAndReportsCompletion) {
   std::filesystem::remove(folder_.path() / "A00002.jpg");
   std::ofstream(folder_.path() / "A00002.jpg") << "damaged";
   int highest = 0;
@@ -132,7 +132,7 @@ TEST_F(ImportRunWindowTest, RunDisablesTheOptionsShowsProgressAndReportsCompleti
   EXPECT_TRUE(window_->lbNo->text().startsWith(QString("证号：A0000")));
 }
 
-TEST_F(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
+TEST_P(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
   bool asked = false;
   QString shown;
   QObject::connect(window_->pBar, &QProgressBar::valueChanged, [&](int value) {
@@ -154,5 +154,8 @@ TEST_F(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
   EXPECT_EQ(LastLogLine(), QString("共选择读者 3 人，导入相片 2 张，失败 0 个，无相片文件 0 人"));
   EXPECT_FALSE(window_->isVisible());
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, ImportRunWindowTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return testsupport::BackendName(info.param); });
 
 }  // namespace
