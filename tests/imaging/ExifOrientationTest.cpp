@@ -3,77 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>  // jpeglib.h needs FILE declared first
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "imaging/Decoders.h"
 #include "imaging/ExifOrientation.h"
 #include "imaging/JpegDecoder.h"
+#include "tests/imaging/JpegTestFiles.h"
 
 namespace imaging {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// --- Hand-written EXIF blocks -----------------------------------------------------------------------
+using testing::ExifWriter;
+using testing::IfdEntry;
+using testing::OrientationBlock;
 
-constexpr std::uint16_t kOrientationTag = 0x0112;
-constexpr std::uint16_t kShort = 3;
-constexpr std::uint16_t kLong = 4;
-constexpr std::uint16_t kAscii = 2;
+constexpr std::uint16_t kOrientationTag = testing::kExifOrientationTag;
+constexpr std::uint16_t kShort = testing::kExifShort;
+constexpr std::uint16_t kLong = testing::kExifLong;
+constexpr std::uint16_t kAscii = testing::kExifAscii;
 
-struct IfdEntry {
-  std::uint16_t tag;
-  std::uint16_t type;
-  std::uint32_t count;
-  std::uint32_t value;  // SHORT values sit in the first two bytes of the field
-};
-
-class ExifWriter {
- public:
-  explicit ExifWriter(bool bigEndian) : bigEndian_(bigEndian) {}
-
-  Bytes Block(const std::vector<IfdEntry>& entries, std::uint32_t ifdOffset = 8) {
-    bytes_ = {'E', 'x', 'i', 'f', 0, 0};
-    bytes_.push_back(bigEndian_ ? 'M' : 'I');
-    bytes_.push_back(bigEndian_ ? 'M' : 'I');
-    Put(42, 2);
-    Put(ifdOffset, 4);
-    Put(static_cast<std::uint32_t>(entries.size()), 2);
-    for (const IfdEntry& e : entries) {
-      Put(e.tag, 2);
-      Put(e.type, 2);
-      Put(e.count, 4);
-      if (e.type == kShort) {
-        Put(e.value, 2);
-        Put(0, 2);
-      } else {
-        Put(e.value, 4);
-      }
-    }
-    Put(0, 4);  // no next IFD
-    return bytes_;
-  }
-
- private:
-  void Put(std::uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) {
-      const int shift = bigEndian_ ? 8 * (size - 1 - i) : 8 * i;
-      bytes_.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-  }
-
-  bool bigEndian_;
-  Bytes bytes_;
-};
-
-Bytes OrientationBlock(int orientation, bool bigEndian = false) {
-  return ExifWriter(bigEndian).Block({{kOrientationTag, kShort, 1, static_cast<std::uint32_t>(orientation)}});
-}
+// --- Reading the tag --------------------------------------------------------------------------------
 
 TEST(ExifOrientationRead, TheTagInEitherByteOrder) {
   for (bool bigEndian : {false, true})
@@ -202,41 +155,9 @@ TEST(ExifOrientationApply, MovesEveryPixelWhereTheTagSays) {
 
 // --- Camera JPEGs ----------------------------------------------------------------------------------
 
-// Encodes a picture at quality 100 without chroma subsampling, with the given APP1 payloads.
+// Quality 100 without chroma subsampling, so that flat blocks come back nearly exact.
 Bytes EncodeJpeg(const WorkingImage& image, const std::vector<Bytes>& app1Blocks) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr errors{};
-  cinfo.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = image.Width();
-  cinfo.image_height = image.Height();
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 100, TRUE);
-  for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
-  jpeg_start_compress(&cinfo, TRUE);
-  for (const Bytes& block : app1Blocks)
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, block.data(), static_cast<unsigned>(block.size()));
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(image.Width()) * 3);
-  for (int y = 0; y < image.Height(); ++y) {
-    for (int x = 0; x < image.Width(); ++x) {
-      const std::uint32_t p = image.At(x, y);
-      row[3 * x] = static_cast<JSAMPLE>(p >> 16);
-      row[3 * x + 1] = static_cast<JSAMPLE>(p >> 8);
-      row[3 * x + 2] = static_cast<JSAMPLE>(p);
-    }
-    JSAMPROW pointer = row.data();
-    jpeg_write_scanlines(&cinfo, &pointer, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  Bytes file(buffer, buffer + size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(buffer);
-  return file;
+  return testing::EncodeJpeg(image, {.quality = 100, .subsampleChroma = false, .app1Payloads = app1Blocks});
 }
 
 // A landscape scene of flat 8 x 8 blocks, each its own colour, so that JPEG keeps it nearly exact and
@@ -270,7 +191,7 @@ TEST(JpegOrientation, EveryOrientationDecodesUpright) {
   const WorkingImage scene = BlockyScene();
   for (bool bigEndian : {false, true}) {
     for (int orientation = 1; orientation <= 8; ++orientation) {
-      SCOPED_TRACE(testing::Message() << "orientation " << orientation << (bigEndian ? " MM" : " II"));
+      SCOPED_TRACE(::testing::Message() << "orientation " << orientation << (bigEndian ? " MM" : " II"));
       const WorkingImage stored = StoredForm(scene, orientation);
       const WorkingImage decoded = Decode(EncodeJpeg(stored, {OrientationBlock(orientation, bigEndian)}));
       ASSERT_EQ(decoded.Width(), scene.Width());

@@ -3,15 +3,12 @@
 // where decoding fails.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <filesystem>
 #include <new>
-#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 #include "imaging/Decoders.h"
 #include "imaging/JpegDecoder.h"
@@ -19,6 +16,7 @@
 #include "imaging/PhotoBitmap.h"
 #include "imaging/PhotoStream.h"
 #include "imaging/PictureDecoding.h"
+#include "tests/imaging/JpegTestFiles.h"
 #include "tests/imaging/PhotoTestFiles.h"
 #include "tests/imaging/ResampleReference.h"
 
@@ -29,57 +27,20 @@ using testing::TemporaryFolder;
 using testing::WriteBytes;
 
 // Smooth colour gradients with some noise: a photo-like picture that JPEG keeps reasonably.
-std::vector<std::uint8_t> PictureRgb(int width, int height, unsigned seed) {
+WorkingImage Picture(int width, int height, unsigned seed) {
   std::mt19937 random(seed);
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+  WorkingImage picture(width, height);
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-      p[0] = static_cast<std::uint8_t>(x * 255 / width);
-      p[1] = static_cast<std::uint8_t>(y * 255 / height);
-      p[2] = static_cast<std::uint8_t>((x + y) % 256 / 2 + random() % 64);
-    }
-  return rgb;
-}
-
-// An EXIF APP1 payload whose IFD0 holds only the orientation tag (little-endian TIFF).
-std::vector<std::uint8_t> ExifOrientationPayload(int orientation) {
-  return {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,  // TIFF header, IFD0 at 8
-          1, 0,                                                    // one entry
-          0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<std::uint8_t>(orientation), 0, 0, 0,
-          0, 0, 0, 0};                                             // no next IFD
+    for (int x = 0; x < width; ++x)
+      picture.At(x, y) = PackRgb(x * 255 / width, y * 255 / height, (x + y) % 256 / 2 + random() % 64);
+  return picture;
 }
 
 std::vector<std::uint8_t> EncodeJpeg(int width, int height, int orientation = 1, bool progressive = false) {
-  const auto rgb = PictureRgb(width, height, static_cast<unsigned>(width + height));
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr errors{};
-  cinfo.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = width;
-  cinfo.image_height = height;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  if (progressive) jpeg_simple_progression(&cinfo);
-  jpeg_start_compress(&cinfo, TRUE);
-  if (orientation != 1) {
-    const auto exif = ExifOrientationPayload(orientation);
-    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
-  }
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::vector<std::uint8_t> bytes(buffer, buffer + size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(buffer);
-  return bytes;
+  testing::JpegSettings settings;
+  settings.progressive = progressive;
+  if (orientation != 1) settings.app1Payloads.push_back(testing::OrientationBlock(orientation));
+  return testing::EncodeJpeg(Picture(width, height, static_cast<unsigned>(width + height)), settings);
 }
 
 // What the normalization of a decoded picture gives: central square, fit, oracle resampling, 5-6-5.

@@ -82,6 +82,15 @@ inline void PutPngChunk(std::vector<std::uint8_t>& out, const char* type, const 
   PutBig(out, static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
+// A zlib stream of the bytes, as the IDAT chunks of a PNG hold it.
+inline std::vector<std::uint8_t> ZlibCompress(const std::vector<std::uint8_t>& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> packed(size);
+  compress(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
+  packed.resize(size);
+  return packed;
+}
+
 // 8-bit truecolour, no interlace, filter 0 on every row.
 inline std::vector<std::uint8_t> PngBytes(const WorkingImage& image) {
   std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -99,11 +108,7 @@ inline std::vector<std::uint8_t> PngBytes(const WorkingImage& image) {
                              static_cast<std::uint8_t>(p)});
     }
   }
-  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-  std::vector<std::uint8_t> packed(packedSize);
-  compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
-  packed.resize(packedSize);
-  PutPngChunk(out, "IDAT", packed);
+  PutPngChunk(out, "IDAT", ZlibCompress(raw));
   PutPngChunk(out, "IEND", {});
   return out;
 }

@@ -1,59 +1,44 @@
 // Hand-made PNG files for what the PngSuite does not pin: keys that are not white, the blending
 // arithmetic, damaged containers and streams, cut files and the size limits.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "imaging/Decoders.h"
+#include "tests/imaging/PhotoTestFiles.h"
 
 namespace imaging {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void PutBigEndian32(Bytes& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
+using testing::PutBig;
+using testing::ZlibCompress;
 
-Bytes Chunk(const std::string& type, const Bytes& data) {
+Bytes Chunk(const char* type, const Bytes& data) {
   Bytes chunk;
-  PutBigEndian32(chunk, static_cast<std::uint32_t>(data.size()));
-  chunk.insert(chunk.end(), type.begin(), type.end());
-  chunk.insert(chunk.end(), data.begin(), data.end());
-  PutBigEndian32(chunk,
-                 static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(data.size() + 4))));
+  testing::PutPngChunk(chunk, type, data);
   return chunk;
 }
 
 Bytes Header(std::uint32_t width, std::uint32_t height, int depth, int colourType, int interlace = 0,
              int compression = 0, int filter = 0) {
   Bytes data;
-  PutBigEndian32(data, width);
-  PutBigEndian32(data, height);
+  PutBig(data, width);
+  PutBig(data, height);
   for (int field : {depth, colourType, compression, filter, interlace})
     data.push_back(static_cast<std::uint8_t>(field));
   return Chunk("IHDR", data);
 }
 
-Bytes Compress(const Bytes& raw) {
-  uLongf size = compressBound(static_cast<uLong>(raw.size()));
-  Bytes out(size);
-  compress(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
-  out.resize(size);
-  return out;
-}
-
-Bytes ImageData(const Bytes& scanlines) { return Chunk("IDAT", Compress(scanlines)); }
+Bytes ImageData(const Bytes& scanlines) { return Chunk("IDAT", ZlibCompress(scanlines)); }
 Bytes End() { return Chunk("IEND", {}); }
 Bytes Gamma(std::uint32_t value) {
   Bytes data;
-  PutBigEndian32(data, value);
+  PutBig(data, value);
   return Chunk("gAMA", data);
 }
 
@@ -164,7 +149,7 @@ const std::vector<DisplayCase> kDisplayCases = {
      {0x010203, 0x000000}},
 };
 
-class PngDisplay : public testing::TestWithParam<DisplayCase> {};
+class PngDisplay : public ::testing::TestWithParam<DisplayCase> {};
 
 TEST_P(PngDisplay, PaintsTheExpectedPixels) {
   WorkingImage image(5, 5);
@@ -173,7 +158,7 @@ TEST_P(PngDisplay, PaintsTheExpectedPixels) {
   EXPECT_EQ(Pixels(image), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PngDisplay, testing::ValuesIn(kDisplayCases),
+INSTANTIATE_TEST_SUITE_P(Fixtures, PngDisplay, ::testing::ValuesIn(kDisplayCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------------
@@ -194,27 +179,27 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 const Bytes kPalette2 = Chunk("PLTE", {0, 0, 0, 255, 255, 255});
 
 Bytes CompressedWithTrailer(const Bytes& raw, const Bytes& trailer) {
-  Bytes stream = Compress(raw);
+  Bytes stream = ZlibCompress(raw);
   stream.insert(stream.end(), trailer.begin(), trailer.end());
   return Chunk("IDAT", stream);
 }
 
 Bytes WithBadChecksum(const Bytes& raw) {
-  Bytes stream = Compress(raw);
+  Bytes stream = ZlibCompress(raw);
   stream.back() ^= 0x01;  // the last byte of the Adler-32 sum
   return Chunk("IDAT", stream);
 }
 
 // Compressed data split over two IDAT chunks, with another chunk between them.
 Bytes SplitImageData() {
-  const Bytes stream = Compress({0, 10, 200});
+  const Bytes stream = ZlibCompress({0, 10, 200});
   const Bytes first(stream.begin(), stream.begin() + 4), second(stream.begin() + 4, stream.end());
   return Png({kTinyHeader, Chunk("IDAT", first), Chunk("teXt", {'a'}), Chunk("IDAT", second), End()});
 }
 
 Bytes ChunkLengthBeyondFile() {
   Bytes file = Png({kTinyHeader});
-  PutBigEndian32(file, 1000);
+  PutBig(file, 1000);
   for (char c : std::string("IDAT")) file.push_back(static_cast<std::uint8_t>(c));
   file.insert(file.end(), 20, 0);
   return file;
@@ -222,7 +207,7 @@ Bytes ChunkLengthBeyondFile() {
 
 Bytes ChunkLengthAboveFormatLimit() {
   Bytes file = Png({kTinyHeader});
-  PutBigEndian32(file, 0x80000000u);
+  PutBig(file, 0x80000000u);
   for (char c : std::string("IDAT")) file.push_back(static_cast<std::uint8_t>(c));
   file.insert(file.end(), 20, 0);
   return file;
@@ -290,21 +275,21 @@ std::vector<FailureCase> FailureCases() {
   };
 }
 
-class PngFailure : public testing::TestWithParam<FailureCase> {};
+class PngFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(PngFailure, Fails) {
   WorkingImage image;
   EXPECT_FALSE(DecodePng(GetParam().file, image));
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PngFailure, testing::ValuesIn(FailureCases()),
+INSTANTIATE_TEST_SUITE_P(Fixtures, PngFailure, ::testing::ValuesIn(FailureCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------------------
 // Tolerated: what other readers pass over, and how the container may be laid out.
 
 TEST(PngDecoder, ToleratesLayoutsAndSkippableChunks) {
-  const Bytes stream = Compress({0, 10, 200});
+  const Bytes stream = ZlibCompress({0, 10, 200});
   const Bytes first(stream.begin(), stream.begin() + 3), second(stream.begin() + 3, stream.end());
   const std::vector<std::pair<const char*, Bytes>> files = {
       {"plain", TinyPng()},
@@ -334,8 +319,7 @@ TEST(PngDecoder, ToleratesLayoutsAndSkippableChunks) {
 // Cut files: a PngSuite file cut anywhere before the end of IEND fails.
 
 std::vector<std::uint8_t> SuiteFile(const std::string& name) {
-  std::ifstream in(std::filesystem::path(CARDPHOTO_TESTDATA_DIR) / "pngsuite" / name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return testing::ReadBytes((std::filesystem::path(CARDPHOTO_TESTDATA_DIR) / "pngsuite" / name).string());
 }
 
 TEST(PngDecoder, FileCutAnywhereFails) {
