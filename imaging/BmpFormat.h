@@ -33,7 +33,7 @@ enum class Failure {
   kImageTooLarge,           // a run-length picture above kMaxRlePixels, or memory refused
 };
 
-// A short fixed name for each failure, for tests and the command-line tool.
+// A short fixed name for each failure, for test messages.
 const char* FailureName(Failure failure);
 
 // Pixel layout in the file.

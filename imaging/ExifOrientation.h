@@ -33,7 +33,8 @@ int UprightHeight(int storedWidth, int storedHeight, int orientation);
 void PlaceStoredRow(const std::uint32_t* row, int y, int storedWidth, int storedHeight, int orientation,
                     WorkingImage& upright);
 
-// The upright picture of a whole stored picture.
+// The upright picture of a whole stored picture. Only the tests use it (as the whole-picture statement of
+// what PlaceStoredRow does row by row); decoding places each row as it comes.
 WorkingImage ApplyOrientation(const WorkingImage& stored, int orientation);
 
 }  // namespace imaging

@@ -78,12 +78,13 @@ bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& 
   if (!reader.Open(file)) return false;
   const int width = reader.Width();
   const int height = reader.Height();
-  if (reader.Orientation() != kOrientationUpright) {
-    WorkingImage picture(UprightWidth(width, height, reader.Orientation()),
-                         UprightHeight(width, height, reader.Orientation()));
+  // Read before the rows: the decoding thread works on the reader while the callback runs.
+  const int orientation = reader.Orientation();
+  if (orientation != kOrientationUpright) {
+    WorkingImage picture(UprightWidth(width, height, orientation), UprightHeight(width, height, orientation));
     int y = 0;
     const bool whole = PipeJpegRows(reader, [&](const std::uint32_t* row) {
-      PlaceStoredRow(row, y++, width, height, reader.Orientation(), picture);
+      PlaceStoredRow(row, y++, width, height, orientation, picture);
     });
     tooThin = whole && !ShrinkPicture(picture, target);
     return whole && !tooThin;

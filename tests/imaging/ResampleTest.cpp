@@ -188,7 +188,8 @@ TEST(ResampleKernel, TermsAfterASliverRowRoundTwice) {
 
 // Band edges that land a float rounding past a whole column leave slivers of weight near 1e-8; those
 // pixels must take the path that rounds each sum twice (to double, then to float), the others may take a
-// fused multiply-add. The oracle comparison above covers both on the scale 33.6 (3024 -> 90) case.
+// fused multiply-add. The oracle comparison above covers both in its 1512 -> 45 case: the same scale, 33.6,
+// whose 45 columns are the first 45 of these, slivers included.
 TEST(ResampleKernel, SliverWeightsAreKeptOffTheFusedPath) {
   const float sx = static_cast<float>(3024.0 / 90);
   const double k = static_cast<float>(static_cast<double>(static_cast<float>(1.0 / sx)) * static_cast<float>(1.0 / sx));
