@@ -157,7 +157,11 @@ TEST(ExifOrientationApply, MovesEveryPixelWhereTheTagSays) {
 
 // Quality 100 without chroma subsampling, so that flat blocks come back nearly exact.
 Bytes EncodeJpeg(const WorkingImage& image, const std::vector<Bytes>& app1Blocks) {
-  return testing::EncodeJpeg(image, {.quality = 100, .subsampleChroma = false, .app1Payloads = app1Blocks});
+  testing::JpegSettings settings;
+  settings.quality = 100;
+  settings.subsampleChroma = false;
+  settings.app1Payloads = app1Blocks;
+  return testing::EncodeJpeg(image, settings);
 }
 
 // A landscape scene of flat 8 x 8 blocks, each its own colour, so that JPEG keeps it nearly exact and

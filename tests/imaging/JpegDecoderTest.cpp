@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@
 
 #include "imaging/Decoders.h"
 #include "imaging/JpegDecoder.h"
+#include "tests/imaging/JpegTestFiles.h"
+#include "tests/imaging/PhotoTestFiles.h"
 
 namespace imaging {
 namespace {
@@ -55,13 +58,13 @@ WorkingImage ParsePnm(const Bytes& file) {
   return image;
 }
 
-// Runs djpeg with the given options on a sample and returns what it painted. djpeg exits with 2 when it
+// Runs djpeg with the given options on a file and returns what it painted. djpeg exits with 2 when it
 // only warned; that is still a picture.
-WorkingImage Djpeg(const std::string& options, const std::string& sample) {
-  const auto output = std::filesystem::path(testing::TempDir()) /
+WorkingImage Djpeg(const std::string& options, const std::string& path) {
+  const auto output = std::filesystem::path(::testing::TempDir()) /
                       ("djpeg-oracle-" + std::to_string(::getpid()) + ".pnm");
   const std::string command =
-      "djpeg " + options + " -outfile '" + output.string() + "' '" + SamplePath(sample) + "' 2>/dev/null";
+      "djpeg " + options + " -outfile '" + output.string() + "' '" + path + "' 2>/dev/null";
   const int status = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 1) << command;
   WorkingImage image = ParsePnm(ReadFile(output.string()));
@@ -89,7 +92,8 @@ WorkingImage Decoded(const std::string& sample) {
 
 // djpeg's defaults are our settings: accurate integer IDCT (-dct int), smooth upsampling (its -nosmooth
 // turns that off) and block smoothing (the library default, no djpeg flag). Block smoothing only changes
-// pixels of a progressive file whose scans are incomplete, and such a file fails here anyway.
+// pixels of a progressive file whose scans never send some of the low AC coefficients; no sample is such
+// a file, the test JpegDecode.EstimatesTheCoefficientsAProgressiveFileNeverSends makes one.
 constexpr const char* kColourOptions = "-dct int -ppm";
 // Grayscale through the one-pass quantizer: djpeg then writes a PGM of the colormap's gray values.
 constexpr const char* kGrayOptions = "-dct int -colors 236 -onepass -dither fs -pnm";
@@ -99,15 +103,15 @@ struct OracleCase {
   const char* djpegOptions;
 };
 
-class JpegMatchesDjpeg : public testing::TestWithParam<OracleCase> {};
+class JpegMatchesDjpeg : public ::testing::TestWithParam<OracleCase> {};
 
 TEST_P(JpegMatchesDjpeg, PaintsTheSamePixels) {
-  ExpectSamePixels(Djpeg(GetParam().djpegOptions, GetParam().sample), Decoded(GetParam().sample));
+  ExpectSamePixels(Djpeg(GetParam().djpegOptions, SamplePath(GetParam().sample)), Decoded(GetParam().sample));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, JpegMatchesDjpeg,
-    testing::Values(OracleCase{"testorig.jpg", kColourOptions},          // baseline 4:2:0
+    ::testing::Values(OracleCase{"testorig.jpg", kColourOptions},          // baseline 4:2:0
                     OracleCase{"testimgint.jpg", kColourOptions},        // baseline 4:2:0, other tables
                     OracleCase{"testorig-422.jpg", kColourOptions},      // 4:2:2
                     OracleCase{"testorig-444.jpg", kColourOptions},      // 4:4:4
@@ -123,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OracleCase{"testimggray.jpg", kGrayOptions},
                     OracleCase{"32x32x8_restarts.jpg", kGrayOptions},
                     OracleCase{"1x1x8_grayscale.jpg", kGrayOptions}),
-    [](const testing::TestParamInfo<OracleCase>& info) {
+    [](const ::testing::TestParamInfo<OracleCase>& info) {
       std::string name = info.param.sample;
       name = name.substr(0, name.find('.'));
       std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
@@ -158,7 +162,7 @@ CmykSamples ReadCmykSamples(const Bytes& file) {
   return result;
 }
 
-class JpegCmyk : public testing::TestWithParam<const char*> {};
+class JpegCmyk : public ::testing::TestWithParam<const char*> {};
 
 // Four-component files are read as inverted CMYK: red = max(0, C + K - 255) and so on.
 TEST_P(JpegCmyk, PaintsInvertedCmyk) {
@@ -174,7 +178,7 @@ TEST_P(JpegCmyk, PaintsInvertedCmyk) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, JpegCmyk,
-                         testing::Values("testorig-cmyk-adobe.jpg", "testorig-ycck-adobe.jpg",
+                         ::testing::Values("testorig-cmyk-adobe.jpg", "testorig-ycck-adobe.jpg",
                                          "32x32x8_cmyk_interleaved.jpg"));
 
 TEST(JpegCmyk, InvertedCmykOfThePhotoLooksLikeTheColourOriginal) {
@@ -262,6 +266,65 @@ TEST(JpegDecode, RepaintsAnImageThatHeldAnotherPicture) {
     ASSERT_TRUE(DecodeJpeg(Sample("testorig.jpg"), image));
     ExpectSamePixels(expected, image);
   }
+}
+
+// --- Block smoothing ------------------------------------------------------------------------------
+
+// A progressive file of a detailed picture whose scans send the DC coefficients and then only AC 1 and 2
+// of each component: the decoder has to estimate the others from the neighbouring blocks.
+Bytes LowFrequencyOnlyJpeg() {
+  WorkingImage picture(96, 64);
+  std::mt19937 random(7);
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x)
+      picture.At(x, y) = PackRgb((x * 8) ^ (y * 4), (x * x + y * y) / 32 % 256, random() % 256);
+  testing::JpegSettings settings;
+  settings.scanScript = {{3, {0, 1, 2}, 0, 0, 0, 0},  // components, their indices, Ss, Se, Ah, Al
+                         {1, {0}, 1, 2, 0, 0},
+                         {1, {1}, 1, 2, 0, 0},
+                         {1, {2}, 1, 2, 0, 0}};
+  return testing::EncodeJpeg(picture, settings);
+}
+
+// libjpeg's decoding with our settings except block smoothing.
+WorkingImage DecodedWithoutBlockSmoothing(const Bytes& file) {
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);  // a file the test wrote: an error here may exit the test
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, file.data(), file.size());
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  cinfo.dct_method = JDCT_ISLOW;
+  cinfo.do_block_smoothing = FALSE;
+  jpeg_start_decompress(&cinfo);
+  WorkingImage image(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(image.Width()) * 3);
+  for (int y = 0; y < image.Height(); ++y) {
+    JSAMPROW pointer = row.data();
+    jpeg_read_scanlines(&cinfo, &pointer, 1);
+    for (int x = 0; x < image.Width(); ++x)
+      image.At(x, y) = PackRgb(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return image;
+}
+
+TEST(JpegDecode, EstimatesTheCoefficientsAProgressiveFileNeverSends) {
+  const Bytes file = LowFrequencyOnlyJpeg();
+  testing::TemporaryFolder folder;
+  testing::WriteBytes(folder.File("low-frequency.jpg"), file);
+  WorkingImage decoded;
+  ASSERT_TRUE(DecodeJpeg(file, decoded));
+  ExpectSamePixels(Djpeg(kColourOptions, folder.File("low-frequency.jpg")), decoded);
+  // Without the estimate libjpeg paints other pixels: the file does show whether smoothing is on.
+  const WorkingImage unsmoothed = DecodedWithoutBlockSmoothing(file);
+  ASSERT_EQ(unsmoothed.Pixels().size(), decoded.Pixels().size());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < decoded.Pixels().size(); ++i)
+    differing += decoded.Pixels()[i] != unsmoothed.Pixels()[i];
+  EXPECT_GT(differing, decoded.Pixels().size() / 2);
 }
 
 // --- Scanline reader --------------------------------------------------------------------------------

@@ -17,6 +17,7 @@ struct JpegSettings {
   int quality = 90;
   bool subsampleChroma = true;  // libjpeg's default 2 x 2 chroma; false keeps every chroma sample
   bool progressive = false;     // libjpeg's standard progression
+  std::vector<jpeg_scan_info> scanScript;  // when not empty, these scans instead (progressive if they say so)
   std::vector<std::vector<std::uint8_t>> app1Payloads;  // written in this order after the JFIF header
 };
 
@@ -37,6 +38,10 @@ inline std::vector<std::uint8_t> EncodeJpeg(const WorkingImage& picture, const J
   if (!settings.subsampleChroma)
     for (int c = 0; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
   if (settings.progressive) jpeg_simple_progression(&cinfo);
+  if (!settings.scanScript.empty()) {
+    cinfo.scan_info = settings.scanScript.data();
+    cinfo.num_scans = static_cast<int>(settings.scanScript.size());
+  }
   jpeg_start_compress(&cinfo, TRUE);
   for (const auto& payload : settings.app1Payloads)
     jpeg_write_marker(&cinfo, JPEG_APP0 + 1, payload.data(), static_cast<unsigned>(payload.size()));
