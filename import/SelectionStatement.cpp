@@ -18,22 +18,21 @@ const char* ColumnName(IdentifierColumn column) {
   return "pe_id";
 }
 
-Statement BuildSelection(const SelectionOptions& options) {
-  Statement statement;
-  statement.lines = {
+std::vector<std::string> BuildSelection(const SelectionOptions& options) {
+  std::vector<std::string> lines = {
       "select pe_id,pe_name",
       std::string(",") + ColumnName(options.identifier) + " as sNo",
       "from lib_people where pe_id<>'' and pe_mark<>'过期' and pe_mark<>'注销' ",
   };
-  if (options.skipReadersWithPhoto) statement.lines.push_back("  and pe_photo is null");
+  if (options.skipReadersWithPhoto) lines.push_back("  and pe_photo is null");
   if (options.category) {
-    statement.lines.push_back("  and pe_dzlx=" + std::to_string(*options.category));
+    lines.push_back("  and pe_dzlx=" + std::to_string(*options.category));
     // The department goes in as a quoted literal, quotes doubled, not as a parameter: a name read from a
     // fixed-width column carries its trailing blanks, and only a literal compares equal to it on every
     // server (PostgreSQL compares a char column with a text parameter after dropping the blanks).
-    if (options.department) statement.lines.push_back("  and pe_deptment=" + QuotedLiteral(*options.department));
+    if (options.department) lines.push_back("  and pe_deptment=" + QuotedLiteral(*options.department));
   }
-  return statement;
+  return lines;
 }
 
 }  // namespace photoimport

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "data/Session.h"
-
 namespace photoimport {
 
 // The column whose value the photo file names carry.
@@ -22,15 +20,10 @@ struct SelectionOptions {
   std::optional<std::string> department;  // only with a category: readers of this department, as stored
 };
 
-struct Statement {
-  std::vector<std::string> lines;
-  std::vector<data::Param> params;
-};
-
 // "select pe_id,pe_name" + the identifier as sNo, normal readers only, restricted as asked. The category
 // number is written in decimal, the department as a quoted literal with its quotes doubled, so any text (a
 // quote included) selects what it says.
-Statement BuildSelection(const SelectionOptions& options);
+std::vector<std::string> BuildSelection(const SelectionOptions& options);
 
 // A text as an SQL string literal: in single quotes, each quote doubled.
 std::string QuotedLiteral(const std::string& value);
