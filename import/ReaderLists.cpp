@@ -23,6 +23,14 @@ void ReadCategoryRows(data::Session& session, bool withViewOrder, std::vector<st
   query->Close();
 }
 
+void ReadDepartmentRows(data::Session& session, long long categoryNumber, std::vector<std::string>& entries) {
+  std::unique_ptr<data::Query> query = session.Open(data::DepartmentsStatement(categoryNumber));
+  for (; !query->Eof(); query->Next()) entries.push_back(query->Text("pe_deptment"));  // NULL reads as ""
+  query->Close();
+}
+
+}  // namespace
+
 long long ParseCategoryNumber(const std::string& text) {
   long long number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
@@ -31,14 +39,6 @@ long long ParseCategoryNumber(const std::string& text) {
   }
   return number;
 }
-
-void ReadDepartmentRows(data::Session& session, long long categoryNumber, std::vector<std::string>& entries) {
-  std::unique_ptr<data::Query> query = session.Open(data::DepartmentsStatement(categoryNumber));
-  for (; !query->Eof(); query->Next()) entries.push_back(query->Text("pe_deptment"));  // NULL reads as ""
-  query->Close();
-}
-
-}  // namespace
 
 std::string CategoryNumberText(const std::string& categoryEntry) {
   return categoryEntry.substr(0, categoryEntry.find(':'));

@@ -35,4 +35,8 @@ ListEntries ReadDepartmentList(data::Session& session, int selectedIndex, const 
 // The category number of a category entry: its text before the first ":".
 std::string CategoryNumberText(const std::string& categoryEntry);
 
+// A category number written in decimal, nothing else; throws std::runtime_error
+// ("'%s' is not a valid integer value") for any other text.
+long long ParseCategoryNumber(const std::string& text);
+
 }  // namespace photoimport

@@ -50,7 +50,8 @@ void ReadCategory(const TJSZImportImages& w, photoimport::ImportOptions& options
     return;
   }
   try {
-    options.category = std::stoll(photoimport::CategoryNumberText(w.cbbDZ->currentText().toStdString()));
+    options.category =
+        photoimport::ParseCategoryNumber(photoimport::CategoryNumberText(w.cbbDZ->currentText().toStdString()));
   } catch (const std::exception&) {
     return;  // not a category entry: nothing chosen
   }

@@ -12,6 +12,7 @@
 #include "app/SettingsStore.h"
 #include "data/Session.h"
 #include "import/ImportRun.h"
+#include "import/ReaderLists.h"
 #include "tools/Commands.h"
 #include "tools/NamingRuleOption.h"
 
@@ -75,10 +76,9 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
     return true;
   }
   try {
-    std::size_t used = 0;
-    options.category = std::stoll(text, &used);
+    options.category = photoimport::ParseCategoryNumber(text);
     options.categoryChoice = CategoryChoice::One;
-    return used == text.size();
+    return true;
   } catch (const std::exception&) {
     return false;
   }
