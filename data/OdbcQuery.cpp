@@ -91,7 +91,8 @@ void OdbcQuery::FetchRow() {
 OdbcQuery::Cell OdbcQuery::ReadCell(SQLUSMALLINT number, bool binary) {
   const SQLSMALLINT cType = binary ? SQL_C_BINARY : SQL_C_WCHAR;
   const size_t usable = binary ? kChunkBytes : kChunkBytes - sizeof(SQLWCHAR);  // text ends in a NUL
-  std::vector<char> chunk(kChunkBytes);
+  std::vector<char>& chunk = chunk_;
+  chunk.resize(kChunkBytes);
   std::string bytes;
   Cell cell;
   for (;;) {

@@ -46,6 +46,7 @@ class OdbcQuery : public Query {
   Handle statement_;
   std::vector<Column> columns_;
   std::vector<Cell> row_;
+  std::vector<char> chunk_;  // one buffer for every cell read, allocated with the first
   bool hasRow_ = false;
 };
 
