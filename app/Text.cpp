@@ -1,5 +1,6 @@
 #include "app/Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
@@ -222,8 +223,25 @@ std::string GbkToUtf8(std::string_view gbk) {
   return result;
 }
 
+bool IsValidGbk(std::string_view bytes) {
+  std::string ignored;
+  return GbkPieceToUtf8(bytes, ignored);
+}
+
 std::string FileNameToUtf8(std::string_view bytes) {
   return IsValidUtf8(bytes) ? std::string(bytes) : GbkToUtf8(bytes);
+}
+
+std::vector<std::string> FileNameReadings(std::string_view bytes) {
+  std::vector<std::string> readings;
+  if (IsValidUtf8(bytes)) readings.emplace_back(bytes);
+  const bool ascii =
+      std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (readings.empty() || (!ascii && IsValidGbk(bytes))) {
+    std::string gbkReading = GbkToUtf8(bytes);
+    if (readings.empty() || gbkReading != readings.front()) readings.push_back(std::move(gbkReading));
+  }
+  return readings;
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace app {
 
@@ -18,8 +19,15 @@ bool IsValidUtf8(std::string_view bytes);
 std::string Utf8ToGbk(std::string_view utf8);
 // GBK bytes -> UTF-8; invalid sequences become U+FFFD.
 std::string GbkToUtf8(std::string_view gbk);
+// Whether the bytes are GBK text: every byte ASCII or part of a two-byte character GBK defines.
+bool IsValidGbk(std::string_view bytes);
 // A name as found on disk, shown as UTF-8: kept when it is valid UTF-8, otherwise read as GBK.
 std::string FileNameToUtf8(std::string_view bytes);
+// Every reading of a name found on disk, as UTF-8: the name itself when it is valid UTF-8, and its GBK
+// reading when it is also (or only) valid GBK and reads differently. Some GBK names are valid UTF-8 by
+// chance (叶伟 in GBK is the UTF-8 of "Ҷΰ"), so a name cannot be told to be one or the other. Never empty:
+// a name that is neither gives FileNameToUtf8's reading.
+std::vector<std::string> FileNameReadings(std::string_view bytes);
 
 // UTF-8 <-> UTF-16 (the wide text of ODBC and of the Windows registry); invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);

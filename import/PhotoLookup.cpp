@@ -11,7 +11,8 @@ namespace photoimport {
 
 struct PhotoFolder::Entry {
   std::string name;    // as the file system gives it
-  std::string folded;  // decoded to UTF-8, ASCII letters upper-cased
+  std::string shown;   // one reading of the name, as UTF-8
+  std::string folded;  // that reading, ASCII letters upper-cased
   int extension;       // index into kPhotoExtensions
 };
 
@@ -90,10 +91,12 @@ PhotoFolder::PhotoFolder(std::string folder) : folder_(std::move(folder)) {
   } catch (const std::exception&) {  // an allocation failure while listing: treat as unlistable
     listed_ = false;
   }
-  for (auto& name : names) {
-    std::string folded = FoldName(app::FileNameToUtf8(name));
-    const int extension = ExtensionOf(folded);
-    if (extension >= 0) entries_.push_back(Entry{std::move(name), std::move(folded), extension});
+  for (const std::string& name : names) {
+    for (std::string& reading : app::FileNameReadings(name)) {
+      std::string folded = FoldName(reading);
+      const int extension = ExtensionOf(folded);
+      if (extension >= 0) entries_.push_back(Entry{name, std::move(reading), std::move(folded), extension});
+    }
   }
   // Within one extension, the order of a case-insensitive file system: by folded name, then by the bytes.
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
@@ -104,28 +107,34 @@ PhotoFolder::PhotoFolder(std::string folder) : folder_(std::move(folder)) {
 
 PhotoFolder::~PhotoFolder() = default;
 
-std::string PhotoFolder::NameAt(const Index& index, const std::string& key) const {
+const PhotoFolder::Entry* PhotoFolder::EntryAt(const Index& index, const std::string& key) const {
   const auto it = index.find(key);
-  return it == index.end() ? std::string() : entries_[it->second].name;
+  return it == index.end() ? nullptr : &entries_[it->second];
+}
+
+const PhotoFolder::Entry* PhotoFolder::FindExactEntry(const std::string& identifier) const {
+  if (identifier.empty()) return nullptr;  // it would take a file named only by its extension
+  const std::string stem = FoldName(identifier);
+  for (const auto extension : kPhotoExtensions) {
+    if (const Entry* entry = EntryAt(exact_, stem + "." + FoldName(extension))) return entry;
+  }
+  return nullptr;
 }
 
 std::string PhotoFolder::FindExact(const std::string& identifier) const {
-  const std::string stem = FoldName(identifier);
-  for (const auto extension : kPhotoExtensions) {
-    std::string name = NameAt(exact_, stem + "." + FoldName(extension));
-    if (!name.empty()) return name;
-  }
-  return {};
+  const Entry* entry = FindExactEntry(identifier);
+  return entry ? entry->name : std::string();
 }
 
-// Every prefix of the rest that ends just before a "." or a "_" is an identifier the entry matches.
+// Every prefix of the rest that ends just before a "." or a "_" is an identifier the entry matches; the
+// empty prefix (an empty segment, as in "A00001__x.jpg") is no identifier.
 const PhotoFolder::Index& PhotoFolder::SegmentIndex(int n) const {
   auto [it, created] = segment_.try_emplace(n);
   if (!created) return it->second;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     std::string_view rest;
     if (!DropSegments(entries_[i].folded, n, rest)) continue;
-    for (std::size_t p = 0; p < rest.size(); ++p)
+    for (std::size_t p = 1; p < rest.size(); ++p)
       if (rest[p] == '.' || rest[p] == '_') it->second.emplace(std::string(rest.substr(0, p)), i);
   }
   return it->second;
@@ -143,25 +152,36 @@ const PhotoFolder::Index& PhotoFolder::PrefixIndex(int n) const {
   return it->second;
 }
 
-std::string PhotoFolder::Find(const std::string& identifier, int n, LookupMode mode) const {
+const PhotoFolder::Entry* PhotoFolder::FindEntry(const std::string& identifier, int n, LookupMode mode) const {
+  if (identifier.empty()) return nullptr;
   switch (mode) {
     case LookupMode::Segment:
-      if (n < 0 || n >= kSegmentCount) return {};
-      return NameAt(SegmentIndex(n), FoldName(identifier));
+      if (n < 0 || n >= kSegmentCount) return nullptr;
+      return EntryAt(SegmentIndex(n), FoldName(identifier));
     case LookupMode::Prefix:
-      if (n < 0 || n >= kMaxPrefixLength) return {};
-      return NameAt(PrefixIndex(n), app::Utf8ToGbk(FoldName(identifier)));
+      if (n < 0 || n >= kMaxPrefixLength) return nullptr;
+      return EntryAt(PrefixIndex(n), app::Utf8ToGbk(FoldName(identifier)));
   }
-  return {};
+  return nullptr;
+}
+
+std::string PhotoFolder::Find(const std::string& identifier, int n, LookupMode mode) const {
+  const Entry* entry = FindEntry(identifier, n, mode);
+  return entry ? entry->name : std::string();
+}
+
+FoundFile PhotoFolder::FindFile(const std::string& identifier, NamingRule rule, int index) const {
+  const Entry* entry = nullptr;
+  switch (rule) {
+    case NamingRule::Segment: entry = FindEntry(identifier, index, LookupMode::Segment); break;
+    case NamingRule::Prefix: entry = FindEntry(identifier, index, LookupMode::Prefix); break;
+    case NamingRule::Exact: entry = FindExactEntry(identifier); break;
+  }
+  return entry ? FoundFile{entry->name, entry->shown} : FoundFile{};
 }
 
 std::string PhotoFolder::FindByRule(const std::string& identifier, NamingRule rule, int index) const {
-  switch (rule) {
-    case NamingRule::Segment: return Find(identifier, index, LookupMode::Segment);
-    case NamingRule::Prefix: return Find(identifier, index, LookupMode::Prefix);
-    case NamingRule::Exact: break;
-  }
-  return FindExact(identifier);
+  return FindFile(identifier, rule, index).name;
 }
 
 std::string FindPhotoFile(const std::string& folder, const std::string& identifier, int n, LookupMode mode) {

@@ -6,9 +6,10 @@
 //
 // Names are compared without regard to ASCII letter case, also on case-sensitive file systems: both sides
 // are upper-cased, ASCII letters only, and only where they stand as characters of their own (a byte inside
-// a double-byte character is never touched). Names on disk may be UTF-8 or GBK (app::FileNameToUtf8);
-// lengths of the prefix rule count GBK bytes, a Chinese character counting 2. Only regular files match;
-// a sub-folder of a matching name is passed over. A returned name is the name exactly as the file system
+// a double-byte character is never touched). Names on disk may be UTF-8 or GBK: a name that is valid as
+// both is looked up under both readings (app::FileNameReadings). Lengths of the prefix rule count GBK
+// bytes, a Chinese character counting 2. Only regular files match; a sub-folder of a matching name is
+// passed over. An empty identifier matches nothing. A returned name is the name exactly as the file system
 // gives it (its bytes), so that the path opens the file.
 #pragma once
 
@@ -55,6 +56,14 @@ std::string DisplayPath(const std::string& folder, const std::string& name);
 // The identifier as the lookup compares it: ASCII letters upper-cased, nothing else changed.
 std::string FoldName(std::string_view utf8);
 
+// A file found for an identifier: its name as on disk (empty when none was found) and the reading of the
+// name that matched, as UTF-8, for showing and logging.
+struct FoundFile {
+  std::string name;
+  std::string shown;
+  bool empty() const { return name.empty(); }
+};
+
 // The photo folder listed once: every later lookup goes through indexes built from that one listing
 // (lazily, one per naming rule and n), so a run over N readers does O(N + M) directory work.
 class PhotoFolder {
@@ -75,17 +84,21 @@ class PhotoFolder {
   std::string Find(const std::string& identifier, int n, LookupMode mode) const;
   // The rule's lookup; index is n of the segment and prefix rules.
   std::string FindByRule(const std::string& identifier, NamingRule rule, int index) const;
+  // As FindByRule, with the reading of the name that matched.
+  FoundFile FindFile(const std::string& identifier, NamingRule rule, int index) const;
 
  private:
   struct Entry;
   using Index = std::unordered_map<std::string, std::size_t>;  // key -> first entry in search order
   const Index& SegmentIndex(int n) const;
   const Index& PrefixIndex(int n) const;
-  std::string NameAt(const Index& index, const std::string& key) const;
+  const Entry* EntryAt(const Index& index, const std::string& key) const;
+  const Entry* FindExactEntry(const std::string& identifier) const;
+  const Entry* FindEntry(const std::string& identifier, int n, LookupMode mode) const;
 
   std::string folder_;
   bool listed_ = false;
-  std::vector<Entry> entries_;  // search order: by extension, then by name
+  std::vector<Entry> entries_;  // one per reading of each name; search order: by extension, then by name
   Index exact_;
   mutable std::map<int, Index> segment_;
   mutable std::map<int, Index> prefix_;

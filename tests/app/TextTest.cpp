@@ -43,6 +43,17 @@ TEST(Text, FileNamesAreUtf8OrElseGbk) {
   EXPECT_EQ(app::FileNameToUtf8("\xD5\xC5\xC8\xFD.jpg"), "张三.jpg");
 }
 
+TEST(Text, FileNamesValidAsBothEncodingsHaveBothReadings) {
+  using Readings = std::vector<std::string>;
+  EXPECT_EQ(app::FileNameReadings("A00001.jpg"), Readings{"A00001.jpg"});             // ASCII reads the same
+  EXPECT_EQ(app::FileNameReadings("\xD5\xC5\xC8\xFD.jpg"), Readings{"张三.jpg"});  // GBK only
+  EXPECT_EQ(app::FileNameReadings("\xC0\xEE\xAB\x68.jpg"), Readings{"李玥.jpg"});  // GBK only, trail byte 'h'
+  EXPECT_EQ(app::FileNameReadings("\xD2\xB6\xCE\xB0.jpg"), (Readings{"Ҷΰ.jpg", "叶伟.jpg"}));  // 叶伟 in GBK
+  EXPECT_EQ(app::FileNameReadings("\xFF.jpg"), Readings{"\uFFFD.jpg"});  // neither: as shown before
+  EXPECT_TRUE(app::IsValidGbk("\xD2\xB6\xCE\xB0.jpg"));
+  EXPECT_FALSE(app::IsValidGbk("\xD2.jpg"));  // a lead byte without its trail byte
+}
+
 TEST(Text, Utf16RoundTripIncludesSupplementaryCharacters) {
   const std::string utf8 = "A张😀";
   const std::u16string utf16 = app::Utf8ToUtf16(utf8);

@@ -69,6 +69,16 @@ const std::vector<LookupCase>& Cases() {
       {"prefix 32", {"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345.png"}, {}, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345",
        NamingRule::Prefix, 31, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345.png"},
       {"prefix length out of range", {"A00001.jpg"}, {}, "A00001", NamingRule::Prefix, 32, ""},
+
+      // An empty identifier (a NULL or blank column) matches nothing: not the file named only by its
+      // extension, not an empty segment.
+      {"exact empty identifier", {".jpg", ".png"}, {}, "", NamingRule::Exact, 0, ""},
+      {"segment empty identifier, empty segment", {"A00001__计算机.jpg"}, {}, "", NamingRule::Segment, 1, ""},
+      {"segment empty identifier, empty first segment", {"_x.jpg", "_.jpg"}, {}, "", NamingRule::Segment, 0, ""},
+      {"segment empty identifier, empty last segment", {"A00001_.jpg"}, {}, "", NamingRule::Segment, 1, ""},
+      {"prefix empty identifier", {".jpg", "A.jpg"}, {}, "", NamingRule::Prefix, 0, ""},
+      {"segment after an empty segment", {"A00001__计算机.jpg"}, {}, "计算机", NamingRule::Segment, 2,
+       "A00001__计算机.jpg"},
   };
   return cases;
 }
@@ -100,6 +110,46 @@ TEST(PhotoLookupTest, GbkNamesOnDiskMatchAndComeBackAsStored) {
   EXPECT_EQ(folder.Find("李玥", 0, LookupMode::Segment), gbkName);
   EXPECT_EQ(folder.Find("李玥", 3, LookupMode::Prefix), gbkName);
   EXPECT_EQ(DisplayPath(scratch.path(), gbkName), scratch.path() + "/李玥_高一.jpg");
+}
+
+// Some GBK names are valid UTF-8 by chance (about one common character in six: 叶伟 in GBK is the UTF-8
+// of "Ҷΰ"): such a name is found under both readings, and comes back in its bytes on disk with the
+// reading that matched.
+TEST(PhotoLookupTest, NamesValidAsUtf8AndGbkAreFoundUnderBothReadings) {
+  const struct {
+    const char* title;
+    std::string onDisk;      // the name's bytes
+    std::string identifier;  // as the run passes it
+    NamingRule rule;
+    int n;
+    std::string shown;  // the reading that matched; empty: no match
+  } cases[] = {
+      {"GBK reading, exact", app::Utf8ToGbk("叶伟.jpg"), "叶伟", NamingRule::Exact, 0, "叶伟.jpg"},
+      {"UTF-8 reading, exact", app::Utf8ToGbk("叶伟.jpg"), "Ҷΰ", NamingRule::Exact, 0, "Ҷΰ.jpg"},
+      {"GBK reading, segment 2", app::Utf8ToGbk("A00001_谢石_x.png"), "谢石", NamingRule::Segment, 1,
+       "A00001_谢石_x.png"},
+      // Prefix lengths count the GBK bytes of the reading: 4 bytes are 叶伟, 6 bytes 叶伟 and two letters.
+      {"GBK reading, prefix 4", app::Utf8ToGbk("叶伟a00001.jpg"), "叶伟", NamingRule::Prefix, 3,
+       "叶伟a00001.jpg"},
+      {"GBK reading, prefix 6", app::Utf8ToGbk("叶伟a00001.jpg"), "叶伟A0", NamingRule::Prefix, 5,
+       "叶伟a00001.jpg"},
+      {"GBK reading, prefix 2 is half the name", app::Utf8ToGbk("叶伟a00001.jpg"), "叶", NamingRule::Prefix, 1,
+       "叶伟a00001.jpg"},
+      {"GBK reading, prefix 4 is not three characters", app::Utf8ToGbk("毛钱a.jpg"), "毛钱A", NamingRule::Prefix, 3,
+       ""},
+      {"UTF-8 name, prefix 4", "叶伟A00001.jpg", "叶伟", NamingRule::Prefix, 3, "叶伟A00001.jpg"},
+      {"UTF-8 name, exact", "莫陆卢.bmp", "莫陆卢", NamingRule::Exact, 0, "莫陆卢.bmp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    ASSERT_TRUE(app::IsValidUtf8(c.onDisk));
+    ScratchFolder scratch;
+    scratch.Write(c.onDisk);
+    const PhotoFolder folder(scratch.path());
+    const FoundFile found = folder.FindFile(c.identifier, c.rule, c.n);
+    EXPECT_EQ(found.name, c.shown.empty() ? "" : c.onDisk);
+    EXPECT_EQ(found.shown, c.shown);
+  }
 }
 
 TEST(PhotoLookupTest, MissingFolderFindsNothing) {
