@@ -30,7 +30,7 @@ enum class Failure {
   kBadPixelOffset,          // the pixel data offset points into the headers or past the end
   kTruncatedPixels,         // uncompressed rows that do not fit in the file
   kTruncatedRle,            // run-length data that ends before the picture is complete
-  kImageTooLarge,           // a run-length picture above kMaxRlePixels, or memory refused
+  kImageTooLarge,           // more than kMaxImagePixels, or memory refused
 };
 
 // A short fixed name for each failure, for test messages.
@@ -57,11 +57,8 @@ struct Header {
   std::size_t pixelOffset = 0;       // start of the pixel data in the file
 };
 
-// Run-length pictures cannot be measured against the file (a few bytes may legally cover any size), so
-// their size is bounded instead: 64 megapixels, a 256 MB working image.
-inline constexpr std::uint64_t kMaxRlePixels = std::uint64_t{1} << 26;
-
-// Reads and checks the file header, the info header, the colour masks and the palette.
+// Reads and checks the file header, the info header, the colour masks and the palette. A picture above
+// kMaxImagePixels (Decoders.h) is refused here, before anything is allocated for it, whatever its encoding.
 Failure ParseHeader(std::span<const std::uint8_t> file, Header& header);
 
 // Paints uncompressed rows (any bit count, palette or bit fields) onto a white image of the header's size.

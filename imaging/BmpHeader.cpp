@@ -80,6 +80,9 @@ Failure CheckSize(const RawHeader& raw, Header& header) {
   header.width = static_cast<int>(raw.width);
   header.height = static_cast<int>(raw.height < 0 ? -raw.height : raw.height);
   header.topDown = raw.height < 0;
+  // A 1-bit picture carries eight pixels a byte: a file of a few megabytes can hold a picture whose working
+  // image would take gigabytes.
+  if (static_cast<std::uint64_t>(header.width) * header.height > kMaxImagePixels) return Failure::kImageTooLarge;
   return Failure::kNone;
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "imaging/BmpFormat.h"
+#include "imaging/Decoders.h"
 
 namespace imaging::bmp {
 namespace {
@@ -128,8 +129,9 @@ class RleReader {
 }  // namespace
 
 Failure DecodeRle(std::span<const std::uint8_t> file, const Header& header, WorkingImage& image) {
+  // Run-length data cannot be measured against the file (a few bytes may legally cover any size).
   const std::uint64_t pixels = static_cast<std::uint64_t>(header.width) * header.height;
-  if (pixels > kMaxRlePixels) return Failure::kImageTooLarge;
+  if (pixels > kMaxImagePixels) return Failure::kImageTooLarge;
   image.SetSize(header.width, header.height);
   RleReader reader(file.subspan(header.pixelOffset), header, image);
   return reader.Run();

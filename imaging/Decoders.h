@@ -12,7 +12,7 @@ namespace imaging {
 
 // Largest width or height any decoder accepts.
 inline constexpr int kMaxImageSide = 65535;
-// Largest picture the JPEG and PNG decoders accept: 64 megapixels (a 256 MB working image), far above any
+// Largest picture any decoder accepts: 64 megapixels (a 256 MB working image), far above any
 // reader photo or phone camera. A few hundred bytes can claim any size; without a bound they would make
 // the tool allocate gigabytes before the data turned out to be missing.
 inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 26;

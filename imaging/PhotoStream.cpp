@@ -3,15 +3,17 @@
 #include "imaging/PhotoStream.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <new>
+#include <optional>
 #include <span>
-#include <system_error>
 
 #include "imaging/ExifOrientation.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/JpegRowPipeline.h"
 #include "imaging/PhotoBitmap.h"
+#include "imaging/PhotoFile.h"
 #include "imaging/PictureDecoding.h"
+#include "imaging/PictureProbe.h"
 #include "imaging/Resample.h"
 
 namespace imaging {
@@ -41,11 +43,6 @@ Size FitToPhoto(int width, int height) {
   const long long w = width, h = height;
   if (12 * w <= 11 * h) return {static_cast<int>(w * kPhotoMaxHeight / h), kPhotoMaxHeight};
   return {kPhotoMaxWidth, static_cast<int>(h * kPhotoMaxWidth / w)};
-}
-
-bool IsExistingFile(const std::string& fileName) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(fileName, error);
 }
 
 void CopyCrop(const WorkingImage& picture, const Crop& crop, WorkingImage& target) {
@@ -104,36 +101,64 @@ bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& 
   return PipeJpegRows(reader, [&](const std::uint32_t* row) { resampler.AddRow(row + crop.left); });
 }
 
-bool NormalizeFile(const std::string& fileName, WorkingImage& target) {
+PhotoFailure ReadWholeFile(const std::string& fileName, std::vector<std::uint8_t>& file) {
+  if (!LongEnoughName(fileName)) return PhotoFailure::DamagedPicture;
+  switch (ReadPhotoFile(fileName, file)) {
+    case PhotoFileRead::Read: return PhotoFailure::None;
+    case PhotoFileRead::Missing: return PhotoFailure::MissingFile;
+    case PhotoFileRead::Unreadable: return PhotoFailure::UnreadableFile;
+    case PhotoFileRead::TooLarge: return PhotoFailure::FileTooLarge;
+    case PhotoFileRead::Changed: return PhotoFailure::FileChanged;
+  }
+  return PhotoFailure::UnreadableFile;
+}
+
+// Why bytes that no decoder took were refused: not a format the program reads, a picture above the pixel
+// limit, or a damaged file.
+PhotoFailure WhyUndecodable(std::span<const std::uint8_t> file) {
+  if (SniffFormat(file) == PictureFormat::Other) return PhotoFailure::UnsupportedFormat;
+  const std::optional<std::uint64_t> pixels = ClaimedPixels(file);
+  if (pixels && *pixels > kMaxImagePixels) return PhotoFailure::PictureTooLarge;
+  return PhotoFailure::DamagedPicture;
+}
+
+PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
   std::vector<std::uint8_t> file;
-  if (!ReadPictureFile(fileName, file)) return false;
+  if (const PhotoFailure failure = ReadWholeFile(fileName, file); failure != PhotoFailure::None) return failure;
   const PictureKind kind = PictureKindOf(fileName);
   WorkingImage picture;
   if (kind == PictureKind::Jpeg) {
     bool tooThin = false;
-    if (ShrinkJpeg(file, target, tooThin)) return true;
+    if (ShrinkJpeg(file, target, tooThin)) return PhotoFailure::None;
     // A thin JPEG decoded well and failed the fit; anything else gets the PNG try like any picture.
-    return !tooThin && DecodePngFallback(file, picture) && ShrinkPicture(picture, target);
+    if (tooThin) return PhotoFailure::DamagedPicture;
+    if (!DecodePngFallback(file, picture)) return WhyUndecodable(file);
+  } else if (!DecodePicture(file, kind, picture)) {
+    return WhyUndecodable(file);
   }
-  if (!DecodePicture(file, kind, picture)) return false;
   file = {};
-  return ShrinkPicture(picture, target);
+  return ShrinkPicture(picture, target) ? PhotoFailure::None : PhotoFailure::DamagedPicture;
 }
 
 }  // namespace
 
-bool MakePhotoStream(const std::string& fileName, MemoryStream& stream) {
+PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream) {
   try {
-    if (!IsExistingFile(fileName)) return false;
     WorkingImage target;
-    if (!NormalizeFile(fileName, target)) return false;
+    if (const PhotoFailure failure = NormalizeFile(fileName, target); failure != PhotoFailure::None) return failure;
     stream.Clear();
     WriteStoredPhoto(target, stream.bytes);
     stream.position = 0;
-    return true;
+    return PhotoFailure::None;
+  } catch (const std::bad_alloc&) {
+    return PhotoFailure::PictureTooLarge;
   } catch (...) {
-    return false;
+    return PhotoFailure::DamagedPicture;
   }
+}
+
+bool MakePhotoStream(const std::string& fileName, MemoryStream& stream) {
+  return MakePhotoStreamDetailed(fileName, stream) == PhotoFailure::None;
 }
 
 }  // namespace imaging

@@ -22,8 +22,23 @@ inline constexpr int kPhotoMaxWidth = 110;
 inline constexpr int kPhotoMaxHeight = 120;
 
 // True: the stream holds exactly one photo in the stored format, positioned at 0. False: the file is
-// missing or cannot be used (the stream is untouched when the file is missing). Never throws.
+// missing or cannot be used (the stream is untouched then). Never throws.
 bool MakePhotoStream(const std::string& fileName, MemoryStream& stream);
+
+// Why a file did not become a photo.
+enum class PhotoFailure {
+  None,
+  MissingFile,        // nothing at the path, or not a regular file
+  UnreadableFile,     // the file cannot be opened or read
+  FileTooLarge,       // larger than any photo (kMaxPhotoFileBytes): not read
+  FileChanged,        // the file changed while it was read
+  UnsupportedFormat,  // the bytes are no JPEG, PNG or BMP file
+  PictureTooLarge,    // the picture has more than kMaxImagePixels
+  DamagedPicture,     // a JPEG, PNG or BMP file that cannot be decoded, or a picture too thin to fit
+};
+
+// MakePhotoStream with the reason for a failure; the same photo on success.
+PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream);
 
 // Area-averaging resampler, bit-exact in single precision. The destination already has its final size.
 void ResampleBitmap(const WorkingImage& source, WorkingImage& destination);

@@ -1,11 +1,9 @@
 #include "imaging/PictureDecoding.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <memory>
 
 #include "imaging/Decoders.h"
+#include "imaging/PhotoFile.h"
 
 namespace imaging {
 namespace {
@@ -31,10 +29,6 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 bool DecodeByKind(std::span<const std::uint8_t> file, PictureKind kind, WorkingImage& picture) {
   switch (kind) {
     case PictureKind::Jpeg: return DecodeJpeg(file, picture);
@@ -59,15 +53,10 @@ PictureKind PictureKindOf(const std::string& fileName) {
   return PictureKind::Unregistered;
 }
 
+bool LongEnoughName(const std::string& fileName) { return CharacterCount(fileName) >= kShortestName; }
+
 bool ReadPictureFile(const std::string& fileName, std::vector<std::uint8_t>& bytes) {
-  if (CharacterCount(fileName) < kShortestName) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) return false;
-  bytes.clear();
-  std::uint8_t chunk[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  return !std::ferror(file.get());
+  return LongEnoughName(fileName) && ReadPhotoFile(fileName, bytes) == PhotoFileRead::Read;
 }
 
 bool DecodePngFallback(std::span<const std::uint8_t> file, WorkingImage& picture) {

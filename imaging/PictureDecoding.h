@@ -21,8 +21,11 @@ enum class PictureKind { Jpeg, Png, Bmp, Unregistered };
 
 // By the text after the last dot of the file's name (not of a folder in the path), case-insensitive.
 PictureKind PictureKindOf(const std::string& fileName);
-// False for a name of fewer than 4 characters (nothing is read then) or a file that cannot be read.
+// False for a name of fewer than 4 characters (nothing is read then) or a file that cannot be read
+// (ReadPhotoFile: missing, unreadable, too large, changed while read).
 bool ReadPictureFile(const std::string& fileName, std::vector<std::uint8_t>& bytes);
+// Whether the name is long enough to be read at all: 4 characters or more.
+bool LongEnoughName(const std::string& fileName);
 // The second attempt: the file read as PNG whatever its extension.
 bool DecodePngFallback(std::span<const std::uint8_t> file, WorkingImage& picture);
 // Both attempts on the bytes of a file of the given kind. May throw (std::bad_alloc).

@@ -494,9 +494,14 @@ TEST(BmpHeader, RefusesWhatNoReaderCanDraw) {
        Failure::kBadPixelOffset},
       // A lying header must be refused before anything is allocated for it.
       {"60000 x 60000 at 24 bits in a few bytes", with([](BmpLayout& s) { s.width = s.height = 60000, s.bitCount = 24; }),
-       Failure::kTruncatedPixels},
+       Failure::kImageTooLarge},
       {"65535 x 65535 run-length picture", with([](BmpLayout& s) {
          s.width = s.height = 65535, s.compression = kBiRle8, s.pixels = {0, 1};
+       }),
+       Failure::kImageTooLarge},
+      // Eight pixels a byte: 8 MB of rows would paint a working image of 256 MB.
+      {"8193 x 8192 at 1 bit with all its rows", with([](BmpLayout& s) {
+         s.width = 8193, s.height = 8192, s.bitCount = 1, s.pixels.assign(std::size_t{1028} * 8192, 0);
        }),
        Failure::kImageTooLarge},
   };
