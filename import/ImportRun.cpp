@@ -6,7 +6,9 @@
 
 #include "app/Text.h"
 #include "imaging/PhotoStream.h"
+#include "import/FailureReasons.h"
 #include "import/PhotoStoreWorker.h"
+#include "import/ReaderPlan.h"
 
 namespace photoimport {
 namespace {
@@ -23,12 +25,6 @@ class RunGuard {
   RunGuard& operator=(const RunGuard&) = delete;
 };
 
-struct ReaderRow {
-  std::string cardNumber;  // trimmed pe_id
-  std::string name;        // trimmed pe_name, empty for NULL
-  std::string identifier;  // trimmed and upper-cased sNo, empty for NULL
-};
-
 SelectionOptions SelectionOf(const ImportOptions& options) {
   SelectionOptions selection;
   selection.identifier = options.identifier;
@@ -43,7 +39,8 @@ SelectionOptions SelectionOf(const ImportOptions& options) {
 // All selected rows are read before the first photo is stored, so the cursor never sees the run's own
 // updates and the total is known for the progress.
 std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions& options) {
-  auto query = session.Open(BuildSelection(SelectionOf(options)));
+  const Statement selection = BuildSelection(SelectionOf(options));
+  auto query = session.Open(selection.lines, selection.params);
   std::vector<ReaderRow> rows;
   for (; !query->Eof(); query->Next()) {
     rows.push_back(ReaderRow{app::Trim(query->Text("pe_id")), app::Trim(query->Text("pe_name")),
@@ -60,27 +57,19 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
 // photo previewed but before that reader's own outcome, or at the end of the run.
 class Run {
  public:
-  Run(const ImportOptions& options, data::Session& session, ImportObserver& observer, const PhotoFolder& folder,
-      ImportResult& result)
-      : options_(options), observer_(observer), folder_(folder), result_(result), storer_(session) {}
+  Run(data::Session& session, ImportObserver& observer, const PhotoFolder& folder, ImportResult& result)
+      : observer_(observer), folder_(folder), result_(result), storer_(session) {}
 
-  void Reader(const ReaderRow& row) {
-    FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile};
-    const std::string name = folder_.FindByRule(row.identifier, options_.rule, options_.ruleIndex);
-    if (name.empty()) {
-      FinishStore();
-      ReportDone(reader);
-      return;
-    }
-    reader.path = DisplayPath(folder_.folder(), name);
+  void Reader(const ReaderRow& row, const PlannedReader& plan) {
+    FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile, {}};
+    if (plan.choice == FileChoice::NoIdentifier) reader.reason = kNoIdentifierReason;
+    if (plan.choice == FileChoice::NoIdentifier || plan.choice == FileChoice::NoFile) return Finish(reader);
+    reader.path = JoinPath(folder_.folder(), plan.file.shown);
+    if (plan.choice == FileChoice::Shared) return Fail(reader, kSharedFileReason);
     observer_.CurrentReader(reader.path, row.cardNumber, row.name);
     observer_.ProcessEvents();
-    if (!imaging::MakePhotoStream(JoinPath(folder_.folder(), name), stream_)) {
-      FinishStore();
-      reader.outcome = ReaderOutcome::Failed;
-      ReportDone(reader);
-      return;
-    }
+    const auto failure = imaging::MakePhotoStreamDetailed(JoinPath(folder_.folder(), plan.file.name), stream_);
+    if (failure != imaging::PhotoFailure::None) return Fail(reader, PhotoFailureReason(failure));
     observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
     storer_.Store(row.cardNumber, stream_);
@@ -97,6 +86,18 @@ class Run {
   }
 
  private:
+  // A reader that ends without a store: after the store in flight, whose reader came first.
+  void Finish(const FinishedReader& reader) {
+    FinishStore();
+    ReportDone(reader);
+  }
+
+  void Fail(FinishedReader& reader, const std::string& reason) {
+    reader.outcome = ReaderOutcome::Failed;
+    reader.reason = reason;
+    Finish(reader);
+  }
+
   // Counts the reader, logs a failure, and reports the reader's end and the progress.
   void ReportDone(const FinishedReader& reader) {
     switch (reader.outcome) {
@@ -104,14 +105,13 @@ class Run {
       case ReaderOutcome::NoFile: ++result_.noFile; break;
       case ReaderOutcome::Failed:
         ++result_.failed;
-        observer_.LogLine(reader.path + kFailureSuffix);
+        observer_.LogLine(reader.path + (reader.reason.empty() ? std::string(kFailureSuffix) : " " + reader.reason));
         break;
     }
     observer_.Finished(reader);
     observer_.Progress(++done_, result_.selected);
   }
 
-  const ImportOptions& options_;
   ImportObserver& observer_;
   const PhotoFolder& folder_;
   ImportResult& result_;
@@ -181,15 +181,16 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.outcome = RunOutcome::Completed;
   observer.Progress(0, result.selected);
 
+  const std::vector<PlannedReader> plan = PlanReaders(rows, folder, options.rule, options.ruleIndex);
   // From here on the session belongs to the run's store worker.
-  Run run(options, session, observer, folder, result);
-  for (const ReaderRow& row : rows) {
+  Run run(session, observer, folder, result);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {
       result.outcome = RunOutcome::Stopped;
       break;
     }
-    run.Reader(row);
+    run.Reader(rows[i], plan[i]);
   }
   run.FinishStore();
   return result;

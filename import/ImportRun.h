@@ -51,6 +51,7 @@ struct FinishedReader {
   std::string cardNumber;
   std::string name;
   ReaderOutcome outcome = ReaderOutcome::NoFile;
+  std::string reason;  // why it failed or has no file, as logged after the path; empty when not known
 };
 
 class ImportObserver {
@@ -67,7 +68,8 @@ class ImportObserver {
                              const std::string& /*name*/) {}
   // The normalized photo (stored photo format) just before it is stored.
   virtual void Preview(std::span<const std::uint8_t> /*photo*/) {}
-  // A failure line for the log, in reader order, just before that reader's progress.
+  // A failure line for the log (the path and the reason), in reader order, just before that reader's
+  // progress.
   virtual void LogLine(const std::string& /*line*/) {}
   // Lets a window repaint; called before each reader and once its file is found.
   virtual void ProcessEvents() {}

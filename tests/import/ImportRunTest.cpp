@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/Text.h"
 #include "data/Session.h"
+#include "imaging/PhotoFile.h"
 #include "imaging/PhotoStream.h"
+#include "import/FailureReasons.h"
 #include "import/ImportRun.h"
 #include "ScratchFolder.h"
 #include "support/TestDatabase.h"
@@ -46,12 +49,14 @@ std::string Literal(const std::optional<std::string>& value) {
 }
 
 struct RecordingObserver : ImportObserver {
+  std::vector<FinishedReader> finished;
   std::vector<std::pair<int, int>> progress;
   std::vector<std::string> paths, names, cardNumbers, log;
   std::vector<std::string> reports;  // log lines and progress counts as they came
   int previews = 0;
   int stopAfter = -1;  // readers shown when ShouldStop starts answering true
 
+  void Finished(const FinishedReader& reader) override { finished.push_back(reader); }
   void Progress(int done, int total) override {
     progress.emplace_back(done, total);
     reports.push_back(std::to_string(done));
@@ -226,17 +231,57 @@ TEST_P(ImportRunTest, DepartmentReadFromAFixedWidthColumnSelectsItsReaders) {
   if (GetParam() == Backend::Postgres)
     db_->Exec("alter table lib_people alter column pe_deptment type char(20)");
   Add({.id = "A00001", .name = "甲", .category = 1, .department = "O'Brien班"});
+  // A value copied from a fixed-width column keeps its blanks where the column does not pad (SQLite).
+  Add({.id = "A00002", .name = "乙", .category = 1, .department = "O'Brien班   "});
   Photo("甲.jpg");
+  Photo("乙.jpg");
   options_.identifier = IdentifierColumn::Name;
   options_.categoryChoice = CategoryChoice::One;
   options_.category = 1;
-  auto departments = db_->AdminSession().Open({"select pe_deptment from lib_people"});
-  options_.department = departments->Text("pe_deptment");  // as the department list shows it
+  options_.skipReadersWithPhoto = false;
+  auto departments = db_->AdminSession().Open({"select pe_deptment from lib_people where pe_id='A00001'"});
+  const std::string listed = departments->Text("pe_deptment");  // as the department list shows it
   departments->Close();
 
-  const ImportResult result = Run();
-  EXPECT_EQ(result.selected, 1) << result.error;
-  EXPECT_EQ(result.stored, 1);
+  for (const std::string& department : {listed, std::string("O'Brien班"), std::string("O'Brien班 ")}) {
+    SCOPED_TRACE("[" + department + "]");
+    options_.department = department;
+    const ImportResult result = Run();
+    EXPECT_EQ(result.selected, 2) << result.error;
+    EXPECT_EQ(result.stored, 2);
+  }
+}
+
+// The department is bound as a parameter: quotes and backslashes select what they say, also on a
+// PostgreSQL session whose string literals still take backslash escapes.
+TEST_P(ImportRunTest, DepartmentWithQuotesAndBackslashesSelectsExactlyItsReaders) {
+  const std::vector<std::string> departments = {"计算机\\'系", "计算机\\", "计算机'系", "计算机\\' or '1'='1"};
+  for (std::size_t i = 0; i < departments.size(); ++i) {
+    const std::string card = "A0000" + std::to_string(i + 1);
+    Add({.id = card, .name = "读者" + std::to_string(i + 1), .department = departments[i]});
+    Photo("读者" + std::to_string(i + 1) + ".jpg");
+  }
+  options_.identifier = IdentifierColumn::Name;
+  options_.categoryChoice = CategoryChoice::One;
+  options_.category = 1;
+  options_.skipReadersWithPhoto = false;
+  std::vector<bool> backslashEscapes = {false};
+  if (GetParam() == Backend::Postgres) backslashEscapes.push_back(true);
+  for (const bool escapes : backslashEscapes) {
+    if (escapes) {
+      session_.Execute({"set escape_string_warning = off"});
+      session_.Execute({"set standard_conforming_strings = off"});
+    }
+    for (std::size_t i = 0; i < departments.size(); ++i) {
+      SCOPED_TRACE(departments[i] + (escapes ? " (backslash escapes)" : ""));
+      observer_ = RecordingObserver{};
+      options_.department = departments[i];
+      const ImportResult result = Run();
+      EXPECT_EQ(result.outcome, RunOutcome::Completed) << result.error;
+      EXPECT_EQ(result.selected, 1);
+      EXPECT_EQ(observer_.cardNumbers, std::vector<std::string>{"A0000" + std::to_string(i + 1)});
+    }
+  }
 }
 
 TEST_P(ImportRunTest, NullIdentifierIsSkippedAndNullNameShownEmpty) {
@@ -311,6 +356,117 @@ TEST_P(ImportRunTest, CardNumberWithTrailingBlanksIsStored) {
   Photo("A00009.jpg");
   EXPECT_EQ(Run().stored, 1);
   EXPECT_EQ(Stored("A00009"), Normalized(folder_.PathOf("A00009.jpg")));
+}
+
+// A NULL or blank identifier is no identifier: such a reader has no file under any rule, even when the
+// folder holds a file named only by its extension or one with an empty segment.
+TEST_P(ImportRunTest, ReadersWithoutAnIdentifierTakeNoFile) {
+  Add({.id = "A00001", .idCard = std::nullopt});
+  Add({.id = "A00002", .idCard = ""});
+  Add({.id = "A00003", .idCard = "   "});
+  for (const char* name : {".jpg", ".png", "_.jpg", "A00004__.jpg", "A00004__x.jpg", "x_.jpg"}) Photo(name);
+  options_.identifier = IdentifierColumn::IdentityCard;
+  const struct {
+    NamingRule rule;
+    int index;
+  } rules[] = {{NamingRule::Exact, 0}, {NamingRule::Segment, 0}, {NamingRule::Segment, 1},
+               {NamingRule::Segment, 2}, {NamingRule::Prefix, 0}};
+  for (const auto& r : rules) {
+    SCOPED_TRACE(static_cast<int>(r.rule) * 10 + r.index);
+    observer_ = RecordingObserver{};
+    options_.rule = r.rule;
+    options_.ruleIndex = r.index;
+    const ImportResult result = Run();
+    EXPECT_EQ(result.noFile, 3);
+    EXPECT_EQ(result.stored + result.failed, 0);
+    EXPECT_TRUE(observer_.paths.empty());
+    ASSERT_EQ(observer_.finished.size(), 3u);
+    for (const FinishedReader& reader : observer_.finished) {
+      EXPECT_EQ(reader.outcome, ReaderOutcome::NoFile);
+      EXPECT_EQ(reader.path, "");
+      EXPECT_EQ(reader.reason, kNoIdentifierReason);
+    }
+  }
+  auto photos = db_->AdminSession().Open({"select count(*) as n from lib_people where pe_photo is not null"});
+  EXPECT_EQ(photos->AsInteger("n"), 0);
+}
+
+// Nothing tells which of two readers a file that both would take shows: it is stored on neither, each
+// fails with a line that says why, and the other readers are stored as usual.
+TEST_P(ImportRunTest, AFileThatSeveralReadersWouldTakeIsStoredOnNone) {
+  Add({.id = "A00001", .name = "王伟"});
+  Add({.id = "A00002", .name = "王伟"});  // the same name: both take 王伟.jpg
+  Add({.id = "A00004", .name = "赵六"});
+  Photo("王伟.jpg");
+  Photo("赵六.jpg");
+  options_.identifier = IdentifierColumn::Name;
+  options_.categoryChoice = CategoryChoice::All;
+
+  const ImportResult result = Run();
+  EXPECT_EQ(result.failed, 2);
+  EXPECT_EQ(result.stored, 1);
+  EXPECT_EQ(Stored("A00004"), Normalized(folder_.PathOf("赵六.jpg")));
+  for (const char* reader : {"A00001", "A00002"}) EXPECT_EQ(Stored(reader), data::Bytes()) << reader;
+  std::vector<std::string> expectedLog(2, folder_.PathOf("王伟.jpg") + " 同时匹配多位读者，未导入");
+  EXPECT_EQ(observer_.log, expectedLog);
+  for (const FinishedReader& reader : observer_.finished) {
+    if (reader.cardNumber == "A00001" || reader.cardNumber == "A00002") {
+      EXPECT_EQ(reader.outcome, ReaderOutcome::Failed);
+      EXPECT_EQ(reader.reason, kSharedFileReason);
+    }
+  }
+  EXPECT_EQ(std::count(observer_.cardNumbers.begin(), observer_.cardNumbers.end(), "A00001"), 0)
+      << "a reader whose file is shared is not announced as being imported";
+}
+
+// A folder copied from a Windows archive keeps GBK names, some of which are valid UTF-8 by chance.
+TEST_P(ImportRunTest, AGbkNameThatIsAlsoValidUtf8FindsItsReader) {
+  Add({.id = "A00001", .name = "叶伟"});
+  Add({.id = "A00002", .name = "谢石"});
+  const std::string yeWei = app::Utf8ToGbk("叶伟.jpg");
+  const std::string xieShi = app::Utf8ToGbk("谢石_2020.png");
+  ASSERT_TRUE(app::IsValidUtf8(yeWei));
+  ASSERT_TRUE(app::IsValidUtf8(xieShi));
+  Photo(yeWei);
+  Photo(xieShi, kAlphaPng);
+  options_.identifier = IdentifierColumn::Name;
+  options_.categoryChoice = CategoryChoice::All;
+  options_.rule = NamingRule::Prefix;
+  options_.ruleIndex = 3;  // four GBK bytes: two Chinese characters
+
+  const ImportResult result = Run();
+  EXPECT_EQ(result.stored, 2);
+  EXPECT_EQ(Stored("A00001"), Normalized(folder_.PathOf(yeWei)));
+  EXPECT_EQ(Stored("A00002"), Normalized(folder_.PathOf(xieShi)));
+  std::vector<std::string> shown = observer_.paths;
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(shown, (std::vector<std::string>{folder_.PathOf("叶伟.jpg"), folder_.PathOf("谢石_2020.png")}));
+}
+
+// Files that are no usable photo for a reason other than a damaged picture say which.
+TEST_P(ImportRunTest, FilesRefusedBeforeDecodingAreLoggedWithTheirReason) {
+  Add({.id = "A00001"});
+  Add({.id = "A00002"});
+  Add({.id = "A00003"});
+  Photo("A00001.jpg");
+  folder_.Write("A00002.png", "x");
+  std::filesystem::resize_file(folder_.PathOf("A00002.png"), imaging::kMaxPhotoFileBytes + 1);  // sparse
+  Photo("A00003.jpg");
+  // A00003.jpg is written to while the run reads it.
+  imaging::SetPhotoFileReadHookForTesting([&](const std::string& path) {
+    if (path == folder_.PathOf("A00003.jpg")) std::filesystem::resize_file(path, 10);
+  });
+  const ImportResult result = Run();
+  imaging::SetPhotoFileReadHookForTesting({});
+
+  EXPECT_EQ(result.stored, 1);
+  EXPECT_EQ(result.failed, 2);
+  EXPECT_EQ(Stored("A00002"), data::Bytes());
+  EXPECT_EQ(Stored("A00003"), data::Bytes());
+  EXPECT_EQ(observer_.log, (std::vector<std::string>{
+                               folder_.PathOf("A00002.png") + " 文件大于 257 MB，不像是相片，未能导入！",
+                               folder_.PathOf("A00003.jpg") + " 文件在读取时被改动，未能导入，请稍后再试！",
+                           }));
 }
 
 TEST_P(ImportRunTest, ProgressReachesTheTotalAndAStopEndsAfterTheCurrentReader) {

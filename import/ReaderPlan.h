@@ -1,0 +1,37 @@
+// Which photo file each selected reader takes, decided for all of them before the first photo is stored.
+// A reader whose identifier is empty is not looked up (it would take a file named only by its extension
+// or one with an empty segment). A file that several selected readers would take belongs to none of them:
+// nothing tells which of them the photo shows, and storing it on all would give some a stranger's photo.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "import/PhotoLookup.h"
+
+namespace photoimport {
+
+// One row of the selection.
+struct ReaderRow {
+  std::string cardNumber;  // trimmed pe_id
+  std::string name;        // trimmed pe_name, empty for NULL
+  std::string identifier;  // trimmed and upper-cased sNo, empty for NULL
+};
+
+enum class FileChoice {
+  Found,         // the reader takes `file`
+  NoIdentifier,  // empty identifier: not looked up
+  NoFile,        // no file matches
+  Shared,        // `file` matches other selected readers too: not imported
+};
+
+struct PlannedReader {
+  FileChoice choice = FileChoice::NoFile;
+  FoundFile file;  // for Found and Shared
+};
+
+// The choice for each row, in the order of the rows.
+std::vector<PlannedReader> PlanReaders(const std::vector<ReaderRow>& rows, const PhotoFolder& folder,
+                                       NamingRule rule, int ruleIndex);
+
+}  // namespace photoimport
