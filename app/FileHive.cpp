@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <memory>
-#include <sstream>
 
 #include "app/RegFile.h"
 #include "app/Text.h"
@@ -21,26 +21,98 @@ constexpr const char* kHiveRoot = "HKEY_LOCAL_MACHINE\\";
 
 std::string FullPath(const std::string& keyPath) { return kHiveRoot + keyPath; }
 
-// The file's text as UTF-8: a file written by this program is UTF-8; an export made by the Windows
-// registry editor is UTF-16LE with a byte-order mark.
-std::string ReadHiveText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream content;
-  content << in.rdbuf();
-  std::string bytes = content.str();
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    std::u16string units;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-    return Utf16ToUtf8(units);
+// The hive file as one read found it.
+struct HiveFile {
+  bool present = false;     // something is at the path (no file at all is no hive, not a fault)
+  std::string readError;    // it is there but could not be read: the system's error
+  std::string text;         // its text as UTF-8
+  std::string textProblem;  // what keeps its bytes from being text
+};
+
+bool IsUtf16Bom(const std::string& bytes) { return bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE'; }
+
+bool InRange(char16_t unit, char16_t first) { return unit >= first && unit <= first + 0x3FF; }
+
+// UTF-16LE after its byte-order mark; every surrogate must be one of a pair.
+std::string Utf16Text(const std::string& bytes, std::string& text) {
+  if (bytes.size() % 2 != 0) return "not UTF-16 text: an odd number of bytes";
+  std::u16string units;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
   }
-  return bytes;
+  for (size_t i = 0; i < units.size(); ++i) {
+    if (InRange(units[i], 0xD800) && i + 1 < units.size() && InRange(units[i + 1], 0xDC00)) {
+      ++i;
+    } else if (InRange(units[i], 0xD800) || InRange(units[i], 0xDC00)) {
+      return "not UTF-16 text: a lone surrogate";
+    }
+  }
+  text = Utf16ToUtf8(units);
+  return {};
 }
 
-RegDocument LoadDocument(const std::filesystem::path& file) { return ParseRegText(ReadHiveText(file)); }
+// A file written by this program is UTF-8; an export made by the Windows registry editor is UTF-16LE with
+// a byte-order mark. Returns what keeps the bytes from being text, or empty.
+std::string DecodeHiveText(const std::string& bytes, std::string& text) {
+  if (IsUtf16Bom(bytes)) {
+    if (std::string problem = Utf16Text(bytes, text); !problem.empty()) return problem;
+  } else if (IsValidUtf8(bytes)) {
+    text = bytes;
+  } else {
+    return "not UTF-8 or UTF-16 text";
+  }
+  return text.find('\0') == std::string::npos ? std::string() : "not text: it holds NUL characters";
+}
+
+bool ReadAll(int fd, std::string& bytes) {
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// One read of the whole file.
+HiveFile ReadHiveFile(const std::filesystem::path& file) {
+  HiveFile hive;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) return hive;
+  hive.present = true;
+  std::string bytes;
+  if (fd < 0 || !ReadAll(fd, bytes)) {
+    hive.readError = std::strerror(errno);
+  } else {
+    hive.textProblem = DecodeHiveText(bytes, hive.text);
+  }
+  if (fd >= 0) ::close(fd);
+  return hive;
+}
+
+// The document as far as it can be understood.
+RegDocument LoadDocument(const std::filesystem::path& file) { return ParseRegText(ReadHiveFile(file).text); }
+
+// The document for a change: std::nullopt for a file that is there but cannot be read, whose keys a
+// rewrite would lose. A file that is read but not understood is replaced by what could be understood.
+std::optional<RegDocument> LoadForChange(const std::filesystem::path& file) {
+  const HiveFile hive = ReadHiveFile(file);
+  if (!hive.readError.empty()) return std::nullopt;
+  return ParseRegText(hive.text);
+}
+
+// The text of the key's value of that name; throws for a value that is not a string.
+std::optional<std::string> ValueText(const RegKey& key, const std::string& valueName) {
+  for (const RegValue& value : key.values) {
+    if (!SameRegName(value.name, valueName)) continue;
+    auto text = StringFromData(value.data);
+    if (!text) throw SettingsError("Invalid data type for '" + valueName + "'");
+    return text;
+  }
+  return std::nullopt;
+}
 
 bool WriteAll(int fd, const std::string& text) {
   size_t written = 0;
@@ -85,6 +157,26 @@ bool LocationWritable(const std::filesystem::path& file) {
 
 }  // namespace
 
+KeyValues FileHive::ReadStrings(const std::string& keyPath, const std::vector<std::string>& valueNames) {
+  KeyValues key;
+  const HiveFile hive = ReadHiveFile(file_);
+  if (!hive.present) return key;
+  std::string problem = hive.readError.empty() ? hive.textProblem : hive.readError;
+  RegDocument document = ParseRegText(hive.text, problem.empty() ? &problem : nullptr);
+  if (!problem.empty()) {
+    key.exists = true;
+    key.problem = "cannot read the connection settings in " + file_.string() + ": " + problem;
+    return key;
+  }
+  key.exists = document.HasKeyOrSubkey(FullPath(keyPath));
+  const RegKey* found = document.FindKey(FullPath(keyPath));
+  if (found == nullptr) return key;
+  for (const std::string& name : valueNames) {
+    if (auto text = ValueText(*found, name)) key.values.emplace(name, std::move(*text));
+  }
+  return key;
+}
+
 bool FileHive::KeyExists(const std::string& keyPath) {
   return LoadDocument(file_).HasKeyOrSubkey(FullPath(keyPath));
 }
@@ -92,22 +184,15 @@ bool FileHive::KeyExists(const std::string& keyPath) {
 std::optional<std::string> FileHive::ReadString(const std::string& keyPath, const std::string& valueName) {
   RegDocument document = LoadDocument(file_);
   const RegKey* key = document.FindKey(FullPath(keyPath));
-  if (key == nullptr) return std::nullopt;
-  for (const RegValue& value : key->values) {
-    if (!SameRegName(value.name, valueName)) continue;
-    auto text = StringFromData(value.data);
-    if (!text) throw SettingsError("Invalid data type for '" + valueName + "'");
-    return text;
-  }
-  return std::nullopt;
+  return key == nullptr ? std::nullopt : ValueText(*key, valueName);
 }
 
 void FileHive::CreateKey(const std::string& keyPath) {
   if (!LocationWritable(file_)) return;
-  RegDocument document = LoadDocument(file_);
-  if (document.FindKey(FullPath(keyPath)) != nullptr) return;
-  document.AddKey(FullPath(keyPath));
-  if (!SaveDocument(file_, document)) throw SettingsError("Failed to create key " + keyPath);
+  std::optional<RegDocument> document = LoadForChange(file_);
+  if (document && document->FindKey(FullPath(keyPath)) != nullptr) return;
+  if (document) document->AddKey(FullPath(keyPath));
+  if (!document || !SaveDocument(file_, *document)) throw SettingsError("Failed to create key " + keyPath);
 }
 
 bool FileHive::CanOpenForWriting(const std::string&) { return LocationWritable(file_); }
@@ -115,7 +200,10 @@ bool FileHive::CanOpenForWriting(const std::string&) { return LocationWritable(f
 void FileHive::WriteStrings(const std::string& keyPath,
                             const std::vector<std::pair<std::string, std::string>>& values) {
   if (values.empty()) return;
-  RegDocument document = LoadDocument(file_);
+  const std::string failure = "Failed to set data for '" + values.front().first + "'";
+  std::optional<RegDocument> loaded = LoadForChange(file_);
+  if (!loaded) throw SettingsError(failure);
+  RegDocument& document = *loaded;
   RegKey& key = document.AddKey(FullPath(keyPath));
   for (const auto& [name, text] : values) {
     auto it = std::find_if(key.values.begin(), key.values.end(),
@@ -126,7 +214,7 @@ void FileHive::WriteStrings(const std::string& keyPath,
       key.values.push_back(RegValue{name, DataFromString(text)});
     }
   }
-  if (!SaveDocument(file_, document)) throw SettingsError("Failed to set data for '" + values.front().first + "'");
+  if (!SaveDocument(file_, document)) throw SettingsError(failure);
 }
 
 std::unique_ptr<RegistryHive> OpenMachineHive() {

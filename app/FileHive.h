@@ -1,7 +1,9 @@
 // The machine-wide hive on systems without a registry: one text file in the registry export format
-// (app/RegFile.h). Key paths given to it are relative to HKEY_LOCAL_MACHINE. Every call reads the file
-// afresh; every change rewrites it atomically (a temporary file in the same folder, then a rename), so a
-// reader never sees half a file.
+// (app/RegFile.h). Key paths given to it are relative to HKEY_LOCAL_MACHINE. Every call reads and parses
+// the file once, afresh; every change rewrites it atomically (a temporary file in the same folder, then a
+// rename), so a reader never sees half a file. A file that is there but cannot be read, or is no registry
+// export (not UTF-8 or UTF-16 text, a line that is no key or value), reads as a key without values, with
+// the problem reported by ReadStrings; a change refuses to replace a file it could not read.
 #pragma once
 
 #include <filesystem>
@@ -17,6 +19,7 @@ class FileHive : public RegistryHive {
 
   explicit FileHive(std::filesystem::path file) : file_(std::move(file)) {}
 
+  KeyValues ReadStrings(const std::string& keyPath, const std::vector<std::string>& valueNames) override;
   bool KeyExists(const std::string& keyPath) override;
   std::optional<std::string> ReadString(const std::string& keyPath, const std::string& valueName) override;
   // On a location that cannot be written, creates nothing and raises nothing: opening the key for

@@ -10,6 +10,7 @@ namespace app {
 namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kOldHeader = "REGEDIT4";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -161,13 +162,23 @@ RegKey& RegDocument::AddKey(std::string_view path) {
   return keys.back();
 }
 
-RegDocument ParseRegText(std::string_view text) {
+RegDocument ParseRegText(std::string_view text, std::string* problem) {
   if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
   RegDocument document;
   RegKey* current = nullptr;
+  bool headerSeen = false;
+  auto complain = [&](size_t index, const std::string& what) {
+    if (problem != nullptr && problem->empty()) *problem = "line " + std::to_string(index + 1) + ": " + what;
+  };
   const auto lines = SplitLines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
     const std::string_view line = TrimView(lines[i]);
+    if (line.empty() || line.starts_with(';')) continue;
+    if (!headerSeen) {
+      headerSeen = true;
+      if (line == kHeader || line == kOldHeader) continue;
+      complain(i, "no \"" + std::string(kHeader) + "\" header");
+    }
     if (line.starts_with('[') && line.ends_with(']')) {
       const std::string_view path = line.substr(1, line.size() - 2);
       if (path.starts_with('-')) {
@@ -179,13 +190,17 @@ RegDocument ParseRegText(std::string_view text) {
       continue;
     }
     RegValue value;
-    if (current == nullptr || !ParseValueLine(line, value)) continue;
+    if (current == nullptr || !ParseValueLine(line, value)) {
+      complain(i, current == nullptr ? "a line outside any key" : "not a key, a value or a comment");
+      continue;
+    }
     while (ContinuesOnNextLine(value.data) && i + 1 < lines.size()) {
       value.data.pop_back();
       value.data += TrimView(lines[++i]);
     }
     SetParsedValue(*current, std::move(value));
   }
+  if (!headerSeen) complain(lines.size(), "no \"" + std::string(kHeader) + "\" header");
   return document;
 }
 

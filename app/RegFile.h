@@ -30,8 +30,10 @@ struct RegDocument {
 };
 
 // Parses UTF-8 text (a UTF-8 byte-order mark is skipped). Never fails: lines it does not understand
-// are ignored. "[-path]" removes a key with its subkeys, "name"=- removes a value.
-RegDocument ParseRegText(std::string_view text);
+// are ignored. "[-path]" removes a key with its subkeys, "name"=- removes a value. When problem is given,
+// it gets what makes the text no registry export, the first thing found ("line 4: ..."), or stays empty:
+// a missing header line, or a line that is no key, value, continuation, comment or blank line.
+RegDocument ParseRegText(std::string_view text, std::string* problem = nullptr);
 // The header line, then every key and its values, lines ended by CR LF.
 std::string SerializeRegText(const RegDocument& document);
 

@@ -20,15 +20,28 @@ std::string EncodeForStore(const std::string& plainUtf8) { return EncodeSetting(
 
 }  // namespace
 
+KeyValues RegistryHive::ReadStrings(const std::string& keyPath, const std::vector<std::string>& valueNames) {
+  KeyValues key;
+  key.exists = KeyExists(keyPath);
+  if (!key.exists) return key;
+  for (const std::string& name : valueNames) {
+    if (std::optional<std::string> text = ReadString(keyPath, name)) key.values.emplace(name, std::move(*text));
+  }
+  return key;
+}
+
 std::optional<ConnectionSettings> SettingsStore::Read() {
-  if (!hive_.KeyExists(kProductKey)) return std::nullopt;
-  auto readTrimmed = [this](const char* valueName) {
-    return Trim(hive_.ReadString(kProductKey, valueName).value_or(std::string()));
+  KeyValues key = hive_.ReadStrings(kProductKey, {kOdbcNameValue, kUserNameValue, kPasswordValue});
+  problem_ = std::move(key.problem);
+  if (!key.exists) return std::nullopt;
+  auto trimmed = [&key](const char* valueName) {
+    const auto it = key.values.find(valueName);
+    return it == key.values.end() ? std::string() : Trim(it->second);
   };
   ConnectionSettings settings;
-  settings.odbcName = readTrimmed(kOdbcNameValue);
-  settings.userName = DecodeStored(readTrimmed(kUserNameValue));
-  settings.password = DecodeStored(readTrimmed(kPasswordValue));
+  settings.odbcName = trimmed(kOdbcNameValue);
+  settings.userName = DecodeStored(trimmed(kUserNameValue));
+  settings.password = DecodeStored(trimmed(kPasswordValue));
   return settings;
 }
 

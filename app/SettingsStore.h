@@ -3,6 +3,7 @@
 // USERNAME and PASSWORD (digit encoding of their GBK bytes).
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -29,11 +30,24 @@ inline constexpr const char* kMakerKey = "SOFTWARE\\Korvanel";
 inline constexpr const char* kProductKey = "SOFTWARE\\Korvanel\\Lib";
 inline constexpr const char* kProductName = "Lib";
 
+// The string values of one key, read at once.
+struct KeyValues {
+  bool exists = false;                        // the key (or a key below it) is there
+  std::map<std::string, std::string> values;  // by the names asked for; a missing value is left out
+  // Not empty when the hive's storage is there but cannot be read or understood: names it and says why.
+  // The key then counts as existing, with no values.
+  std::string problem;
+};
+
 // The machine-wide hive: on Windows the real registry (HKEY_LOCAL_MACHINE, 32-bit view),
 // elsewhere a file in the .reg export format at a fixed path under /etc.
 class RegistryHive {
  public:
   virtual ~RegistryHive() = default;
+  // The named values of a key from one state of the hive, so that values written together are read
+  // together. Throws SettingsError "Invalid data type for '%s'" for the first named value that is not a
+  // string. This base reads the values one by one.
+  virtual KeyValues ReadStrings(const std::string& keyPath, const std::vector<std::string>& valueNames);
   virtual bool KeyExists(const std::string& keyPath) = 0;
   // Reads a value of key: std::nullopt when the value is missing; throws SettingsError
   // "Invalid data type for '%s'" for a value that is not a (plain or expandable) string.
@@ -54,13 +68,17 @@ std::unique_ptr<RegistryHive> OpenMachineHive();
 class SettingsStore {
  public:
   explicit SettingsStore(RegistryHive& hive) : hive_(hive) {}
-  // std::nullopt when the product key does not exist (the caller keeps its defaults).
+  // std::nullopt when the product key does not exist (the caller keeps its defaults). When the hive's
+  // storage exists but cannot be read, the three values are empty and problem() says why.
   std::optional<ConnectionSettings> Read();
+  // After Read(): why the settings could not be read (the file and the system's error), or empty.
+  const std::string& problem() const { return problem_; }
   // False, with nothing written, when the product key cannot be opened for writing.
   bool Write(const ConnectionSettings& settings);
 
  private:
   RegistryHive& hive_;
+  std::string problem_;
 };
 
 }  // namespace app

@@ -1,5 +1,7 @@
 #include "connection/dmLibData.h"
 
+#include <cstdio>
+
 #include "app/unGlobal.h"
 #include "connection/frmFlash.h"
 
@@ -15,7 +17,10 @@ void TLibDM::Connect() {
 
 void TLibDM::LibDBBeforeConnect() {
   app::SettingsStore store(hive_);
-  if (const std::optional<app::ConnectionSettings> settings = store.Read()) {
+  const std::optional<app::ConnectionSettings> settings = store.Read();
+  // The empty values of unreadable settings lead to the dialog; the reason goes to the administrator.
+  if (!store.problem().empty()) std::fprintf(stderr, "%s\n", store.problem().c_str());
+  if (settings) {
     aliasName_ = settings->odbcName;
     params_.clear();
     params_.push_back("USER NAME=" + settings->userName);

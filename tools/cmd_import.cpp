@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "app/SettingsStore.h"
@@ -137,7 +138,11 @@ app::ConnectionSettings ConnectionOf(const Arguments& args) {
     return {*args.dsn, args.user.value_or("sa"), password};
   }
   auto hive = app::OpenMachineHive();
-  return app::SettingsStore(*hive).Read().value_or(app::ConnectionSettings{"LibODBC", "sa", ""});
+  app::SettingsStore store(*hive);
+  const std::optional<app::ConnectionSettings> stored = store.Read();
+  // Settings that are there but cannot be read would connect with empty values: say why instead.
+  if (!store.problem().empty()) throw std::runtime_error(store.problem());
+  return stored.value_or(app::ConnectionSettings{"LibODBC", "sa", ""});
 }
 
 // Progress on a terminal as one line rewritten in place; otherwise a plain line per reader.

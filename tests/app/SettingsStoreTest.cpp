@@ -1,6 +1,7 @@
 #include "app/SettingsStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -166,6 +167,77 @@ TEST_F(SettingsStoreTest, FailedFileReplacementRaisesTheRegistryMessages) {
   } catch (const app::SettingsError& error) {
     EXPECT_EQ(error.what(), std::string("Failed to set data for 'ODBCNAME'"));
   }
+}
+
+// A settings file that is there but cannot be read is no missing key: its values read as empty (which
+// leads to the connection dialog), and the store says which file and why. (A folder in the file's place
+// cannot be read even by the superuser, whom file permissions do not stop.)
+TEST_F(SettingsStoreTest, AnUnreadableFileGivesEmptyValuesAndSaysWhy) {
+  fs::create_directories(hiveFile_);
+  app::FileHive hive(hiveFile_);
+  app::SettingsStore store(hive);
+  const auto settings = store.Read();
+  ASSERT_TRUE(settings.has_value());
+  EXPECT_EQ(settings->odbcName, "");
+  EXPECT_EQ(settings->userName, "");
+  EXPECT_EQ(settings->password, "");
+  EXPECT_EQ(store.problem(), "cannot read the connection settings in " + hiveFile_.string() + ": Is a directory");
+}
+
+TEST_F(SettingsStoreTest, AFileThatIsNoRegistryExportGivesEmptyValuesAndSaysWhy) {
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvanel\\Lib]\r\n\"ODBCNAME\"=\"LibODBC\"\r\n";
+  const std::string utf16Odd = std::string("\xFF\xFEW\0i\0n", 7);
+  const struct {
+    const char* what;
+    std::string text;
+    const char* problem;
+  } cases[] = {
+      {"not UTF-8", std::string(kHeader) + key + "\"USERNAME\"=\"\xB6\xC1\"\r\n", "not UTF-8 or UTF-16 text"},
+      {"NUL characters", std::string(kHeader) + key + std::string("\0\0", 2), "not text: it holds NUL characters"},
+      {"odd UTF-16", utf16Odd, "not UTF-16 text: an odd number of bytes"},
+      {"empty", "", "line 1: no \"Windows Registry Editor Version 5.00\" header"},
+      {"no header", key, "line 1: no \"Windows Registry Editor Version 5.00\" header"},
+      {"a line that is no value", std::string(kHeader) + key + "ODBCNAME=LibODBC2\r\n",
+       "line 5: not a key, a value or a comment"},
+      {"a half-written value", std::string(kHeader) + key + "\"PASSW", "line 5: not a key, a value or a comment"},
+      {"a value outside any key", std::string(kHeader) + "\"ODBCNAME\"=\"LibODBC\"\r\n" + key,
+       "line 3: a line outside any key"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteHive(c.text);
+    app::FileHive hive(hiveFile_);
+    app::SettingsStore store(hive);
+    const auto settings = store.Read();
+    ASSERT_TRUE(settings.has_value());
+    EXPECT_EQ(settings->odbcName, "");
+    EXPECT_EQ(store.problem(), "cannot read the connection settings in " + hiveFile_.string() + ": " + c.problem);
+  }
+  // Comments and blank lines are part of the format.
+  WriteHive("\r\n" + std::string(kHeader) + "; written by hand\r\n" + key);
+  app::FileHive hive(hiveFile_);
+  app::SettingsStore store(hive);
+  EXPECT_EQ(store.Read()->odbcName, "LibODBC");
+  EXPECT_EQ(store.problem(), "");
+}
+
+// One read takes all three values from one reading of the file, so that a read while the dialog saves
+// never mixes values of two versions.
+TEST_F(SettingsStoreTest, AReadOpensTheFileOnce) {
+  WriteHive(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvanel\\Lib]\r\n\"ODBCNAME\"=\"LibODBC\"\r\n"
+            "\"USERNAME\"=\"340334043407\"\r\n\"PASSWORD\"=\"\"\r\n");
+  const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watcher, 0);
+  ASSERT_GE(::inotify_add_watch(watcher, hiveFile_.c_str(), IN_OPEN), 0);
+  ASSERT_EQ(Read()->userName, "abc");
+  int opens = 0;
+  alignas(inotify_event) char events[4096];
+  for (ssize_t n; (n = ::read(watcher, events, sizeof events)) > 0;) {
+    for (char* p = events; p < events + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+      opens += (reinterpret_cast<inotify_event*>(p)->mask & IN_OPEN) != 0;
+  }
+  ::close(watcher);
+  EXPECT_EQ(opens, 1);
 }
 
 TEST_F(SettingsStoreTest, ReadsAnExportOfTheWindowsRegistryEditor) {

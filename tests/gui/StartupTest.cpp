@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "GuiTestSupport.h"
 #include "app/SettingsCodec.h"
 #include "app/unGlobal.h"
@@ -190,6 +192,20 @@ TEST_F(StartupSettingsTest, StoredUserNameReplacesTheDesignTimeUserEvenWhenEmpty
     EXPECT_EQ(program.module->Params(), (Strings{"USER NAME=" + user, "PASSWORD=pw"}));
   }
   EXPECT_EQ(hive_.Stored("USERNAME"), "");
+}
+
+// Settings that are there but cannot be read are empty values, not the defaults: a reachable "LibODBC"
+// must not be used in their place. The administrator learns on standard error which file failed and why.
+TEST_F(StartupSettingsTest, UnreadableSettingsOpenTheDialogAndSayWhyOnStandardError) {
+  database_->RegisterDataSource("LibODBC");
+  std::filesystem::create_directory(hive_.hive().file());  // a folder in the settings file's place
+  guitest::RecordedMessageBoxes boxes;
+  ::testing::internal::CaptureStderr();
+  StartedProgram program = StartProgram(hive_.hive());
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(program.module, nullptr);
+  EXPECT_NE(dynamic_cast<TDbPara*>(program.mainWindow.get()), nullptr);
+  EXPECT_NE(errors.find(hive_.hive().file().string() + ": Is a directory"), std::string::npos) << errors;
 }
 
 TEST_F(StartupSettingsTest, UndecodableStoredValueOpensTheDialogWhichReportsIt) {

@@ -159,6 +159,34 @@ TEST_P(ImportCommandTest, RunsThatCannotStartExitWithTwo) {
   EXPECT_NE(unknownSource.err.find("cannot connect"), std::string::npos);
 }
 
+// Without --dsn the settings come from the machine's fixed settings file. The program runs in a mount
+// namespace of its own whose /etc holds only the file the case makes, so the machine's own is never touched.
+TEST(ImportCommandSettingsTest, StoredSettingsThatCannotBeReadExitWithTwoAndSayWhy) {
+  ScratchFolder scratch, photos;
+  if (std::system("unshare --mount --propagation private true 2>/dev/null") != 0)
+    GTEST_SKIP() << "no mount namespace for a settings file of the test's own";
+  const struct {
+    const char* what;
+    const char* makeFile;  // shell commands run in the namespace's empty /etc/korvanel
+    const char* reason;
+  } cases[] = {
+      {"a folder in the file's place", "mkdir registry.reg", "Is a directory"},
+      {"not text", "printf 'Windows Registry Editor Version 5.00\\r\\n\\377\\r\\n' > registry.reg",
+       "not UTF-8 or UTF-16 text"},
+      {"no registry export", "echo 'ODBCNAME=LibODBC' > registry.reg", "line 1: no"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string script = "mount -t tmpfs tmpfs /etc && mkdir /etc/korvanel && cd /etc/korvanel && " +
+                               std::string(c.makeFile) + " && exec " + kCardPhoto + " import --folder " +
+                               Quoted(photos.path());
+    const Output output = RunCommand("unshare --mount --propagation private sh -c " + Quoted(script), scratch);
+    EXPECT_EQ(output.exitCode, 2) << output.err;
+    EXPECT_NE(output.err.find("/etc/korvanel/registry.reg: " + std::string(c.reason)), std::string::npos)
+        << output.err;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ImportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 
