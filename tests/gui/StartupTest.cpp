@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,12 +39,16 @@ class SplashWatcher : public QObject {
   ~SplashWatcher() override { QApplication::instance()->removeEventFilter(this); }
   QStringList shownTexts;
   int paints = 0;
+  int exposedPaints = 0;  // paints of a window already on the screen: only those are seen
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (auto* flash = qobject_cast<TFlash*>(watched)) {
       if (event->type() == QEvent::Show) shownTexts << flash->lbView->text();
-      if (event->type() == QEvent::Paint) ++paints;
+      if (event->type() == QEvent::Paint) {
+        ++paints;
+        if (flash->windowHandle() != nullptr && flash->windowHandle()->isExposed()) ++exposedPaints;
+      }
     }
     return false;
   }
@@ -116,6 +121,7 @@ TEST_P(StartupTest, UnknownDataSourceOpensTheDialogSilently) {
   // The splash window was shown with the connecting text and painted before the attempt, then went.
   EXPECT_EQ(splash.shownTexts, QStringList{"系统正在连接数据库，请稍候..."});
   EXPECT_GE(splash.paints, 1);
+  EXPECT_GE(splash.exposedPaints, 1);
   EXPECT_EQ(gConnectState, "系统正在连接数据库，请稍候...");
 
   TDbPara* dialog = DialogOf(program);
