@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -73,6 +74,21 @@ TEST(ToolkitTranslationTest, FolderChooserScreenshot) {
   QApplication::processEvents();
   const QString file = ScreenshotFolder() + "/folder-chooser.png";
   EXPECT_TRUE(chooser.grab().save(file)) << file.toStdString();
+}
+
+// In a message box Enter presses the button that has the focus, not the default one.
+TEST(MessageBoxKeysTest, EnterPressesTheFocusedButton) {
+  guitest::Application();
+  QTimer::singleShot(0, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    box->button(QMessageBox::Yes)->setFocus();
+    QTest::keyClick(box->button(QMessageBox::Yes), Qt::Key_Return);
+  });
+  const auto answer = messageboxes::ShowModalMessageBox(
+      nullptr, {QMessageBox::Question, QString::fromUtf8(messageboxes::kToolCaption),
+                QStringLiteral("您确认要导入读者相片吗？"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
+  EXPECT_EQ(answer, QMessageBox::Yes);
 }
 
 class ImportWindowKeysTest : public ::testing::Test {
