@@ -160,9 +160,9 @@ void ZipArchive::List() {
   const std::size_t depth = folder ? 2 : 1;
   for (const Named& entry : named) {
     const auto& parts = entry.name.parts;
-    if (entry.name.isFolder || parts.size() != depth || (folder && parts[0] != *folder)) continue;
     const bool declaredUtf8 = DeclaredUtf8(archive, entry.index);
     if (folder && folder_.empty()) folder_ = Readings(*folder, declaredUtf8).front();
+    if (entry.name.isFolder || parts.size() != depth) continue;
     zip_stat_t stat;
     zip_stat_init(&stat);
     const bool statOk = zip_stat_index(archive, entry.index, ZIP_FL_ENC_RAW, &stat) == 0;

@@ -109,6 +109,7 @@ TEST_F(ZipArchiveTest, ASingleFolderAtTheRootIsThePhotoFolder) {
        {"A3.jpg"}},
       {"two folders: the root holds no files", {RawZipEntry("a/A1.jpg"), RawZipEntry("b/A2.jpg")}, "", {}},
       {"an empty archive", {}, "", {}},
+      {"one empty folder", {RawZipEntry("照片/").Utf8Flag()}, "照片", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
