@@ -11,6 +11,7 @@
 #include <algorithm>
 #else
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <unistd.h>
 #endif
 
@@ -83,14 +84,24 @@ std::string WriteTemporary(const std::filesystem::path& temporary, std::span<con
   return {};
 }
 
-// Keep: link() fails when the target exists (also on file systems that ignore letter case), which rename()
-// would not.
+// Gives the temporary file the target's name without ever replacing a file: link() fails when the target
+// exists (also where letter case is ignored, which a test for existence before a rename would miss). File
+// systems without hard links (FAT, many network shares) get the same promise from renameat2.
+bool PublishWithoutReplacing(const std::filesystem::path& temporary, const std::filesystem::path& path) {
+  if (::link(temporary.c_str(), path.c_str()) == 0) {
+    ::unlink(temporary.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  return ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+}
+
 std::string Publish(const std::filesystem::path& temporary, const std::filesystem::path& path, ExistingFile existing) {
   const bool done = existing == ExistingFile::Replace ? ::rename(temporary.c_str(), path.c_str()) == 0
-                                                      : ::link(temporary.c_str(), path.c_str()) == 0;
-  const int error = errno;
-  if (!done || existing == ExistingFile::Keep) ::unlink(temporary.c_str());
+                                                      : PublishWithoutReplacing(temporary, path);
   if (done) return {};
+  const int error = errno;
+  ::unlink(temporary.c_str());
   return Failure(existing == ExistingFile::Keep && error == EEXIST ? "will not replace" : "cannot create", path,
                  error);
 }
