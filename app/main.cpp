@@ -5,12 +5,14 @@
 
 #include "app/SettingsStore.h"
 #include "connection/Startup.h"
+#include "connection/ToolkitTranslation.h"
 
 int main(int, char** argv) {
   // The command line is not read: the toolkit sees the program's name only.
   int toolkitArgc = 1;
   char* toolkitArgv[] = {argv[0], nullptr};
   QApplication application(toolkitArgc, toolkitArgv);
+  LoadToolkitTranslation(application);
   const std::unique_ptr<app::RegistryHive> hive = app::OpenMachineHive();
   StartedProgram program = StartProgram(*hive);
   program.mainWindow->show();

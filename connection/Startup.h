@@ -16,6 +16,6 @@ struct StartedProgram {
 };
 
 // Resets the shared globals, sets the application title, connects and creates the main window (not yet
-// shown). Never throws: any failure while connecting or creating the import window leads, silently, to
-// the dialog. Needs a QApplication.
+// shown). Never throws: any failure while connecting or creating the import window leads to the dialog,
+// and its message (the driver's, for a connection) goes to standard error. Needs a QApplication.
 StartedProgram StartProgram(app::RegistryHive& hive);

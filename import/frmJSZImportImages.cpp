@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -35,11 +36,24 @@ const char* const kPrefixCaption = "文件名格式 如：A00001张三(左边6�
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// The system folder chooser: folders only, starting from the top of the file system's namespace; the
-// path comes back in the platform's own spelling.
-QString ChooseFolderWithDialog(QWidget* parent, const QString& prompt) {
-  const QString folder = QFileDialog::getExistingDirectory(parent, prompt, QString(), QFileDialog::ShowDirsOnly);
+// The system folder chooser: folders only, opening at startFolder (the top of the file system's namespace
+// when it is empty); the path comes back in the platform's own spelling.
+QString ChooseFolderWithDialog(QWidget* parent, const QString& prompt, const QString& startFolder) {
+  const QString folder = QFileDialog::getExistingDirectory(parent, prompt, startFolder, QFileDialog::ShowDirsOnly);
   return folder.isEmpty() ? folder : QDir::toNativeSeparators(folder);
+}
+
+// Where the folder chooser opens for the text of the folder field: that folder, or, when it does not exist
+// (mistyped, removed, or an archive file), the nearest folder above it that does. Empty for an empty field.
+QString ExistingFolderFor(const QString& fieldText) {
+  QString path = fieldText.trimmed();
+  if (path.isEmpty()) return {};
+  for (QFileInfo info(QDir::cleanPath(QDir::fromNativeSeparators(path))); !info.filePath().isEmpty();
+       info.setFile(info.path())) {
+    if (info.isDir()) return QDir::toNativeSeparators(info.absoluteFilePath());
+    if (info.path() == info.filePath()) break;  // the top, and it does not exist
+  }
+  return {};
 }
 
 template <class Button>
@@ -166,7 +180,11 @@ void TJSZImportImages::BuildOptions() {
   pBar->hide();
   btExit = new QPushButton(Text("退出"), this);
   btExit->setGeometry(456, 256, 131, 25);
-  for (QPushButton* button : {btPath, btImport, btExit}) button->setFocusPolicy(Qt::StrongFocus);
+  // Enter presses the focused button, as in every window on Windows (the toolkit does so only in dialogs).
+  for (QPushButton* button : {btPath, btImport, btExit}) {
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setAutoDefault(true);
+  }
 }
 
 void TJSZImportImages::BuildFormatGroup() {
@@ -325,7 +343,7 @@ void TJSZImportImages::cbbDZChange() {
 }
 
 void TJSZImportImages::btPathClick() {
-  const QString folder = chooseFolder_(this, Text(kFolderPrompt));
+  const QString folder = chooseFolder_(this, Text(kFolderPrompt), ExistingFolderFor(edPath->text()));
   if (!folder.isEmpty()) edPath->setText(folder);
 }
 

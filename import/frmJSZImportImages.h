@@ -48,8 +48,9 @@ class TJSZImportImages : public QWidget {
  public:
   explicit TJSZImportImages(data::Session& libDB, QWidget* parent = nullptr);
 
-  // Asks the user for a folder; an empty result means the user cancelled. Replaceable (tests).
-  using FolderChooser = std::function<QString(QWidget* parent, const QString& prompt)>;
+  // Asks the user for a folder, opening at startFolder (the folder of the field, or the nearest existing
+  // one above it; empty when there is none); an empty result means the user cancelled. Replaceable (tests).
+  using FolderChooser = std::function<QString(QWidget* parent, const QString& prompt, const QString& startFolder)>;
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
 
   data::Session& LibDB() const { return libDB_; }

@@ -34,6 +34,14 @@ bool RegisterCommand(const std::string& name, const std::string& usage, CommandM
 }  // namespace tools
 
 int main(int argc, char** argv) {
+  // Line by line also into a pipe or a file, so that whoever follows a long run sees each reader as it
+  // ends and a killed run leaves every finished line behind. The Windows C runtime has no line buffering
+  // (it treats _IOLBF as full buffering), so there the output is not buffered at all.
+#ifdef _WIN32
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     tools::PrintHelp(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -85,6 +86,9 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
   }
 }
 
+const std::set<std::string> kValueOptions = {"--folder", "--by",  "--rule", "--category",
+                                              "--department", "--dsn", "--user", "--password"};
+
 // Empty when the arguments are sound, else the problem.
 std::string Parse(int argc, char** argv, Arguments& args) {
   bool haveFolder = false;
@@ -94,6 +98,10 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       args.options.skipReadersWithPhoto = false;
       continue;
     }
+    if (option == "--" && i + 1 == argc) break;
+    if (option == "--" || option.size() < 2 || option[0] != '-')
+      return "unexpected argument " + std::string(option == "--" ? argv[i + 1] : option);
+    if (!kValueOptions.contains(option)) return "unknown option " + option;
     if (i + 1 >= argc) return "missing value for " + option;
     const std::string value = argv[++i];
     if (option == "--folder") {
@@ -182,6 +190,21 @@ class ConsoleObserver : public photoimport::ImportObserver {
   std::string finished_;  // the reader whose progress comes next
 };
 
+// A run that did nothing because of how it was asked: a restriction that selects nobody, or a naming rule
+// under which no selected reader has a file. Empty when the run did something (or could have).
+std::string EmptyRunNote(const ImportOptions& options, const ImportResult& result) {
+  if (result.outcome != RunOutcome::Completed) return {};
+  if (result.selected == 0 && options.categoryChoice == CategoryChoice::One) {
+    std::string what = "category " + std::to_string(options.category);
+    if (options.department) what += " with department '" + *options.department + "'";
+    return what + " selects no reader" + (options.skipReadersWithPhoto ? " without a photo (see --replace)" : "");
+  }
+  if (result.selected > 0 && result.noFile == result.selected)
+    return "none of the " + std::to_string(result.selected) +
+           " selected readers has a photo file in the folder under this identifier (--by) and naming rule (--rule)";
+  return {};
+}
+
 int ExitCodeOf(const ImportResult& result) {
   if (result.outcome == RunOutcome::Stopped) return 130;
   return result.failed > 0 ? 1 : 0;
@@ -219,6 +242,8 @@ int ImportMain(int argc, char** argv) {
   }
   std::printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
               result.noFile);
+  if (const std::string note = EmptyRunNote(args.options, result); !note.empty())
+    std::fprintf(stderr, "card-photo import: %s\n", note.c_str());
   return ExitCodeOf(result);
 }
 

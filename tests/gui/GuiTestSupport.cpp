@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include "connection/ToolkitTranslation.h"
+
 namespace guitest {
 
 QApplication& Application() {
@@ -11,7 +13,11 @@ QApplication& Application() {
   static char* argv[] = {name, nullptr};
   // The windows are tested without a display unless a platform is asked for.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* application = new QApplication(argc, argv);
+  static QApplication* application = [] {
+    auto* created = new QApplication(argc, argv);
+    LoadToolkitTranslation(*created);  // as the program does: the toolkit's own texts in Chinese
+    return created;
+  }();
   return *application;
 }
 

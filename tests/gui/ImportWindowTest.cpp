@@ -224,7 +224,7 @@ TEST_F(ImportWindowTest, BrowsePutsTheChosenFolderIntoThePathAndCancelKeepsIt) {
   auto w = OpenWindow();
   QString prompt;
   QString answer = "/srv/photos/";
-  w->SetFolderChooser([&](QWidget*, const QString& text) {
+  w->SetFolderChooser([&](QWidget*, const QString& text, const QString&) {
     prompt = text;
     return answer;
   });

@@ -1,0 +1,17 @@
+#include "connection/ToolkitTranslation.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+QString LoadToolkitTranslation(QCoreApplication& application) {
+  const QString folders[] = {QCoreApplication::applicationDirPath(),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+  for (const QString& folder : folders) {
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), folder) && QCoreApplication::installTranslator(translator))
+      return translator->filePath();
+    delete translator;
+  }
+  return {};
+}

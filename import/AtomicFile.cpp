@@ -1,0 +1,136 @@
+#include "import/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <algorithm>
+#else
+#include <fcntl.h>
+#include <stdio.h>  // renameat2
+#include <unistd.h>
+#endif
+
+namespace photoimport {
+namespace {
+
+std::string Failure(const char* what, const std::filesystem::path& path, int error) {
+  return std::string(what) + " " + PathToUtf8(path) + ": " + std::system_category().message(error);
+}
+
+// A name no other writer uses at the same time: the process id and a counter of this process.
+std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
+  static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+  const unsigned long process = GetCurrentProcessId();
+#else
+  const long process = ::getpid();
+#endif
+  std::filesystem::path temporary = path;
+  temporary += ".tmp-" + std::to_string(process) + "-" + std::to_string(++counter);
+  return temporary;
+}
+
+#ifdef _WIN32
+std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes) {
+  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Failure("cannot create", temporary, static_cast<int>(GetLastError()));
+  std::size_t done = 0;
+  DWORD error = 0;
+  while (done < bytes.size() && error == 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) error = GetLastError();
+    done += written;
+  }
+  if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
+  if (!CloseHandle(file) && error == 0) error = GetLastError();
+  if (error != 0) {
+    DeleteFileW(temporary.c_str());
+    return Failure("cannot write", temporary, static_cast<int>(error));
+  }
+  return {};
+}
+
+std::string Publish(const std::filesystem::path& temporary, const std::filesystem::path& path, ExistingFile existing) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (existing == ExistingFile::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExW(temporary.c_str(), path.c_str(), flags)) return {};
+  const int error = static_cast<int>(GetLastError());
+  DeleteFileW(temporary.c_str());
+  return Failure(existing == ExistingFile::Keep ? "cannot create (it may exist already)" : "cannot replace", path,
+                 error);
+}
+#else
+// The file is created with O_EXCL, and the user's umask applies as for any file the user creates.
+std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes) {
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return Failure("cannot create", temporary, errno);
+  int error = 0;
+  for (std::size_t done = 0; done < bytes.size() && error == 0;) {
+    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno != EINTR) error = errno;
+    if (written > 0) done += static_cast<std::size_t>(written);
+  }
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    return Failure("cannot write", temporary, error);
+  }
+  return {};
+}
+
+// Gives the temporary file the target's name without ever replacing a file: link() fails when the target
+// exists (also where letter case is ignored, which a test for existence before a rename would miss). File
+// systems without hard links (FAT, many network shares) get the same promise from renameat2.
+bool PublishWithoutReplacing(const std::filesystem::path& temporary, const std::filesystem::path& path) {
+  if (::link(temporary.c_str(), path.c_str()) == 0) {
+    ::unlink(temporary.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+  return ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+std::string Publish(const std::filesystem::path& temporary, const std::filesystem::path& path, ExistingFile existing) {
+  const bool done = existing == ExistingFile::Replace ? ::rename(temporary.c_str(), path.c_str()) == 0
+                                                      : PublishWithoutReplacing(temporary, path);
+  if (done) return {};
+  const int error = errno;
+  ::unlink(temporary.c_str());
+  return Failure(existing == ExistingFile::Keep && error == EEXIST ? "will not replace" : "cannot create", path,
+                 error);
+}
+#endif
+
+}  // namespace
+
+std::filesystem::path Utf8Path(std::string_view utf8) {
+#ifdef _WIN32
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+  return std::filesystem::path(std::string(utf8));
+#endif
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+#else
+  return path.native();
+#endif
+}
+
+std::string WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                                ExistingFile existing) {
+  const std::filesystem::path temporary = TemporaryBeside(path);
+  if (std::string failure = WriteTemporary(temporary, bytes); !failure.empty()) return failure;
+  return Publish(temporary, path, existing);
+}
+
+}  // namespace photoimport

@@ -1,0 +1,223 @@
+#include "import/PhotoBackup.h"
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <system_error>
+
+#include "app/UserDataFolder.h"
+#include "import/AtomicFile.h"
+#include "import/PhotoLookup.h"
+
+namespace photoimport {
+namespace {
+
+constexpr std::array<std::string_view, 4> kBackupExtensions = {".bmp", ".jpg", ".png", ".bin"};
+constexpr std::uintmax_t kMaxBackupFileSize = std::uintmax_t{64} << 20;
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+bool NeedsEscape(unsigned char c) {
+  return c < 0x20 || c == 0x7F || std::string_view("\\/:*?\"<>|%").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+void AppendEscaped(std::string& out, unsigned char c) {
+  out += '%';
+  out += kHexDigits[c >> 4];
+  out += kHexDigits[c & 0xF];
+}
+
+// Windows opens a device for these names, whatever follows the first dot.
+bool IsReservedDeviceName(std::string_view stem) {
+  std::string base = FoldName(stem.substr(0, stem.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (base == device) return true;
+  const bool numbered = base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT"));
+  return numbered && base[3] >= '1' && base[3] <= '9';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool HasBlobHeaderBeforeBitmap(std::span<const std::uint8_t> v) {
+  return v.size() >= 10 && v[0] == 1 && v[1] == 0 && v[2] == 0 && v[3] == 1 &&
+         (v[4] | v[5] << 8 | v[6] << 16 | std::uint32_t{v[7]} << 24) == v.size() - 8 && v[8] == 'B' && v[9] == 'M';
+}
+
+std::string LowerExtension(const std::filesystem::path& path) {
+  std::string extension = PathToUtf8(path.extension());
+  for (char& c : extension)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return extension;
+}
+
+}  // namespace
+
+std::string EscapeCardNumber(std::string_view cardNumber) {
+  std::size_t keptEnd = cardNumber.size();  // trailing dots and blanks are escaped
+  while (keptEnd > 0 && (cardNumber[keptEnd - 1] == '.' || cardNumber[keptEnd - 1] == ' ')) --keptEnd;
+  std::string stem;
+  for (std::size_t i = 0; i < cardNumber.size(); ++i) {
+    const auto c = static_cast<unsigned char>(cardNumber[i]);
+    const bool reservedStart = i == 0 && IsReservedDeviceName(cardNumber);
+    if (NeedsEscape(c) || i >= keptEnd || reservedStart) {
+      AppendEscaped(stem, c);
+    } else {
+      stem += static_cast<char>(c);
+    }
+  }
+  return stem;
+}
+
+std::optional<std::string> UnescapeCardNumber(std::string_view stem) {
+  std::string cardNumber;
+  for (std::size_t i = 0; i < stem.size(); ++i) {
+    if (stem[i] != '%') {
+      cardNumber += stem[i];
+      continue;
+    }
+    if (i + 2 >= stem.size()) return std::nullopt;
+    const int high = HexValue(stem[i + 1]), low = HexValue(stem[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    cardNumber += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return cardNumber;
+}
+
+std::string_view PhotoFileExtension(std::span<const std::uint8_t> value) {
+  auto startsWith = [&](std::initializer_list<std::uint8_t> signature) {
+    return value.size() >= signature.size() && std::equal(signature.begin(), signature.end(), value.begin());
+  };
+  if (startsWith({'B', 'M'}) || HasBlobHeaderBeforeBitmap(value)) return ".bmp";
+  if (startsWith({0xFF, 0xD8, 0xFF})) return ".jpg";
+  if (startsWith({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return ".png";
+  return ".bin";
+}
+
+std::filesystem::path DefaultBackupRoot() {
+  const std::filesystem::path data = app::UserDataFolder();
+  return data.empty() ? data : data / "backups";
+}
+
+std::string BackupFolderName(std::chrono::system_clock::time_point time) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  char name[32];
+  std::strftime(name, sizeof name, "%Y%m%d-%H%M%S", &local);
+  return name;
+}
+
+PhotoBackup::PhotoBackup(std::filesystem::path folder) : PhotoBackup(std::move(folder), false) {}
+
+PhotoBackup::PhotoBackup(std::filesystem::path folder, bool newFolder)
+    : folder_(std::move(folder)), newFolder_(newFolder) {}
+
+PhotoBackup PhotoBackup::ForRun(const std::filesystem::path& root, std::chrono::system_clock::time_point start) {
+  return PhotoBackup(root / BackupFolderName(start), true);
+}
+
+std::string PhotoBackup::MakeFolder() {
+  std::error_code error;
+  if (!newFolder_) {
+    std::filesystem::create_directories(folder_, error);
+    if (error) return "cannot create " + PathToUtf8(folder_) + ": " + error.message();
+    return {};
+  }
+  std::filesystem::create_directories(folder_.parent_path(), error);
+  const std::filesystem::path base = folder_;
+  for (int attempt = 2; !error; ++attempt) {
+    if (std::filesystem::create_directory(folder_, error)) return {};
+    if (error || attempt > 1000) break;
+    folder_ = base;
+    folder_ += "-" + std::to_string(attempt);
+  }
+  folder_ = base;
+  return "cannot create " + PathToUtf8(base) + ": " + (error ? error.message() : "too many backups of that second");
+}
+
+std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std::uint8_t> value) {
+  if (value.empty()) return {};
+  if (cardNumber.empty()) return "a reader without a card number cannot be backed up";
+  if (savedCards_.contains(cardNumber)) return "card number " + cardNumber + " has been backed up already";
+  if (!made_) {
+    if (std::string failure = MakeFolder(); !failure.empty()) return failure;
+    made_ = true;
+  }
+  const std::filesystem::path file =
+      folder_ / Utf8Path(EscapeCardNumber(cardNumber) + std::string(PhotoFileExtension(value)));
+  std::string failure = WriteFileAtomically(file, value, ExistingFile::Keep);
+  if (failure.empty()) savedCards_.insert(cardNumber);
+  return failure;
+}
+
+BackupListing ListBackupFolder(const std::filesystem::path& folder) {
+  BackupListing listing;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error);
+  if (error) {
+    listing.error = "cannot list " + PathToUtf8(folder) + ": " + error.message();
+    return listing;
+  }
+  std::map<std::string, std::vector<std::filesystem::path>> byCard;
+  for (const std::filesystem::directory_iterator end; it != end; it.increment(error)) {
+    std::error_code typeError;
+    if (!it->is_regular_file(typeError)) continue;
+    const std::filesystem::path& path = it->path();
+    const std::string name = PathToUtf8(path.filename());
+    const std::string extension = LowerExtension(path);
+    const bool known = std::find(kBackupExtensions.begin(), kBackupExtensions.end(), extension) != kBackupExtensions.end();
+    const auto cardNumber = known ? UnescapeCardNumber(PathToUtf8(path.stem())) : std::nullopt;
+    if (!cardNumber || cardNumber->empty()) {
+      listing.problems.push_back(name + ": not a backup file (expected CARDNUMBER.bmp, .jpg, .png or .bin)");
+      continue;
+    }
+    byCard[*cardNumber].push_back(path);
+  }
+  if (error) {
+    listing.error = "cannot list " + PathToUtf8(folder) + ": " + error.message();
+    return listing;
+  }
+  for (auto& [cardNumber, paths] : byCard) {
+    if (paths.size() == 1) {
+      listing.files.push_back(BackupFile{cardNumber, paths[0]});
+      continue;
+    }
+    for (const auto& path : paths)
+      listing.problems.push_back(PathToUtf8(path.filename()) + ": more than one file for card number " + cardNumber);
+  }
+  return listing;
+}
+
+bool ReadBackupFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) {
+    reason = "cannot read " + PathToUtf8(path) + ": " + error.message();
+    return false;
+  }
+  if (size > kMaxBackupFileSize) {
+    reason = PathToUtf8(path) + " is larger than 64 MiB, more than any photo value";
+    return false;
+  }
+  bytes.resize(static_cast<std::size_t>(size));
+  std::ifstream in(path, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    reason = "cannot read " + PathToUtf8(path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace photoimport

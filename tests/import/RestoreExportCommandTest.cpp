@@ -1,0 +1,154 @@
+// card-photo export and card-photo restore, run as programs against the demo readers: a full export
+// written back into an emptied photo column gives every value back byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "CommandRunner.h"
+#include "ScratchFolder.h"
+#include "support/TestDatabase.h"
+
+namespace {
+
+using importtest::CommandOutput;
+using importtest::ScratchFolder;
+using importtest::ShellQuoted;
+using testsupport::Backend;
+using testsupport::TestDatabase;
+using Photos = std::map<std::string, data::Bytes>;  // trimmed card number -> pe_photo
+
+data::Bytes WithBlobHeader(const data::Bytes& bitmap) {
+  const auto n = static_cast<std::uint32_t>(bitmap.size());
+  data::Bytes value(8 + bitmap.size());
+  value[0] = 1, value[3] = 1;
+  for (int i = 0; i < 4; ++i) value[4 + i] = static_cast<std::uint8_t>(n >> (8 * i));
+  std::copy(bitmap.begin(), bitmap.end(), value.begin() + 8);
+  return value;
+}
+
+class RestoreExportCommandTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    db_ = TestDatabase::Create(GetParam(), {.withDemoData = true});
+    if (!db_) GTEST_SKIP() << "no database server";
+    dsn_ = db_->RegisterDataSource("CardPhotoTransfer");
+  }
+
+  // card-photo COMMAND ARGUMENTS --dsn ..., the password passed on standard input.
+  CommandOutput Run(const std::string& command, const std::string& arguments) {
+    return importtest::RunCommandLine("printf '%s\\n' " + ShellQuoted(dsn_.password) + " | " + importtest::kCardPhoto +
+                                          " " + command + " " + arguments + " --dsn " + dsn_.name + " --user " +
+                                          ShellQuoted(dsn_.user) + " --password -",
+                                      scratch_);
+  }
+
+  Photos StoredPhotos() {
+    auto query = db_->AdminSession().Open({"select pe_id, pe_photo from lib_people where pe_photo is not null"});
+    Photos photos;
+    for (; !query->Eof(); query->Next()) {
+      std::string card = query->AsString("pe_id");
+      card.erase(card.find_last_not_of(' ') + 1);
+      photos[card] = query->AsBytes("pe_photo").value_or(data::Bytes());
+    }
+    return photos;
+  }
+
+  std::string Folder(const std::string& name) const { return scratch_.PathOf(name); }
+
+  std::unique_ptr<TestDatabase> db_;
+  TestDatabase::Dsn dsn_;
+  ScratchFolder scratch_;
+};
+
+TEST_P(RestoreExportCommandTest, ExportThenRestoreIntoAnEmptiedColumnGivesEveryValueBack) {
+  data::Session& admin = db_->AdminSession();
+  admin.WritePhoto("A00001", testsupport::MakeSamplePhoto(7, 3, 0x07E0));
+  admin.WritePhoto("A00003", data::Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0xFF, 0xD9});
+  admin.WritePhoto("A00004", WithBlobHeader(testsupport::MakeSamplePhoto(2, 2)));
+  admin.WritePhoto("A00030", testsupport::MakeSamplePhoto(1, 1));  // stored with trailing blanks
+  admin.WritePhoto("b00033", data::Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00});
+  admin.WritePhoto("A00008", testsupport::MakeSamplePhoto(3, 3));  // an expired reader's photo is exported too
+  const Photos before = StoredPhotos();
+  ASSERT_EQ(before.size(), 8u) << "six photos written here and the two of the demo data";
+
+  const CommandOutput exported = Run("export", "--folder " + ShellQuoted(Folder("全部相片")));
+  EXPECT_EQ(exported.exitCode, 0) << exported.err << exported.out;
+  EXPECT_EQ(exported.LastLine(), "selected=8 stored=8 failed=0 nofile=0");
+  for (const char* file : {"A00001.bmp", "A00002.bmp", "A00003.jpg", "A00004.bmp", "A00030.bmp", "b00033.png"})
+    EXPECT_TRUE(std::filesystem::exists(Folder("全部相片/") + file)) << file;
+
+  db_->Exec("update lib_people set pe_photo = null");
+  ASSERT_TRUE(StoredPhotos().empty());
+  const CommandOutput restored = Run("restore", ShellQuoted(Folder("全部相片")) + " --backup-folder " +
+                                                    ShellQuoted(Folder("replaced")));
+  EXPECT_EQ(restored.exitCode, 0) << restored.err << restored.out;
+  EXPECT_EQ(restored.LastLine(), "selected=8 stored=8 failed=0 nofile=0");
+  EXPECT_EQ(StoredPhotos(), before);
+  EXPECT_FALSE(std::filesystem::exists(Folder("replaced"))) << "nothing was replaced, nothing backed up";
+}
+
+TEST_P(RestoreExportCommandTest, RestoreBacksUpWhatItReplacesAndADryRunWritesNothing) {
+  const CommandOutput exported = Run("export", "--folder " + ShellQuoted(Folder("backup")));
+  ASSERT_EQ(exported.LastLine(), "selected=2 stored=2 failed=0 nofile=0") << exported.err;
+  const Photos demo = StoredPhotos();
+  const data::Bytes newer = testsupport::MakeSamplePhoto(9, 9, 0x001F);
+  db_->AdminSession().WritePhoto("A00002", newer);
+  importtest::ScratchFolder extra;
+  std::filesystem::copy(Folder("backup"), extra.path());
+  extra.Write("Z99999.bmp", "BM no such reader");
+  extra.Write("notes.txt", "not a backup");
+
+  const CommandOutput dryRun = Run("restore", ShellQuoted(extra.path()) + " --dry-run --backup-folder " +
+                                                  ShellQuoted(Folder("replaced")));
+  EXPECT_EQ(dryRun.exitCode, 1);
+  EXPECT_EQ(dryRun.LastLine(), "selected=4 ready=2 failed=2 nofile=0");
+  EXPECT_EQ(StoredPhotos().at("A00002"), newer) << "a dry run writes nothing";
+  EXPECT_FALSE(std::filesystem::exists(Folder("replaced")));
+
+  const CommandOutput restored =
+      Run("restore", ShellQuoted(extra.path()) + " --backup-folder " + ShellQuoted(Folder("replaced")));
+  EXPECT_EQ(restored.exitCode, 1) << restored.err;
+  EXPECT_EQ(restored.LastLine(), "selected=4 stored=2 failed=2 nofile=0");
+  EXPECT_NE(restored.out.find("Z99999.bmp no reader has the card number Z99999"), std::string::npos) << restored.out;
+  EXPECT_NE(restored.out.find("notes.txt: not a backup file"), std::string::npos) << restored.out;
+  EXPECT_EQ(StoredPhotos(), demo);
+
+  // The photo the restore replaced is in a backup folder of its own under the given root.
+  std::vector<std::filesystem::path> runs;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder("replaced"))) runs.push_back(entry.path());
+  ASSERT_EQ(runs.size(), 1u);
+  const CommandOutput undo = Run("restore", ShellQuoted(runs[0].string()) + " --backup-folder " +
+                                                ShellQuoted(Folder("replaced")));
+  EXPECT_EQ(undo.LastLine(), "selected=1 stored=1 failed=0 nofile=0") << undo.err;
+  EXPECT_EQ(StoredPhotos().at("A00002"), newer);
+}
+
+TEST_P(RestoreExportCommandTest, CommandsThatCannotStartExitWithTwo) {
+  ScratchFolder used;
+  used.Write("A00001.bmp", "BM");
+  const struct {
+    const char* command;
+    std::string arguments;
+    const char* message;
+  } cases[] = {
+      {"export", "--folder " + ShellQuoted(used.path()), "not a new or empty folder"},
+      {"export", "", "--folder is required"},
+      {"export", "--folder x --verbose", "unknown option --verbose"},
+      {"restore", ShellQuoted(Folder("missing")), "cannot list"},
+      {"restore", "", "one backup folder DIR is required"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + c.arguments);
+    const CommandOutput output = Run(c.command, c.arguments);
+    EXPECT_EQ(output.exitCode, 2);
+    EXPECT_NE(output.err.find(c.message), std::string::npos) << output.err;
+    EXPECT_EQ(output.out.find("selected="), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RestoreExportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& info) { return testsupport::BackendName(info.param); });
+
+}  // namespace

@@ -1,0 +1,144 @@
+// The run report, read back the way a spreadsheet reads it: an RFC 4180 reader of the test's own, the
+// byte-order mark and the CR LF line ends checked on the bytes.
+#include "import/RunReport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ScratchFolder.h"
+
+namespace {
+
+using photoimport::ReportOutcome;
+using photoimport::ReportRow;
+using photoimport::RunReport;
+using Record = std::vector<std::string>;
+
+// RFC 4180: records end in CR LF; a quoted field may hold commas, doubled quotes and line breaks. Anything
+// else (a bare LF, a quote inside an unquoted field, text after a closing quote) fails the test.
+std::vector<Record> ReadCsv(const std::string& text) {
+  std::vector<Record> records;
+  Record record;
+  std::string field;
+  std::size_t i = 0;
+  auto endField = [&] { record.push_back(std::move(field)), field.clear(); };
+  while (i < text.size()) {
+    if (text[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= text.size()) {
+          ADD_FAILURE() << "unterminated quoted field";
+          return records;
+        }
+        if (text[i] == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+          field += '"', ++i;
+        } else if (text[i] == '"') {
+          ++i;
+          break;
+        } else {
+          field += text[i];
+        }
+      }
+    } else {
+      while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+        EXPECT_NE(text[i], '"') << "quote inside an unquoted field at byte " << i;
+        field += text[i++];
+      }
+    }
+    if (i < text.size() && text[i] == ',') {
+      endField(), ++i;
+    } else if (text.compare(i, 2, "\r\n") == 0) {
+      endField(), records.push_back(std::move(record)), record.clear(), i += 2;
+    } else {
+      ADD_FAILURE() << "field not followed by a comma or CR LF at byte " << i;
+      return records;
+    }
+  }
+  EXPECT_TRUE(record.empty() && field.empty()) << "last record not ended by CR LF";
+  return records;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ostringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
+
+const Record kHeader = {"借书证号", "姓名", "匹配标识", "相片文件", "结果", "原因"};
+
+TEST(RunReportTest, FieldsSurviveQuotingAndTheFileStartsWithTheMarkAndHeader) {
+  const std::vector<ReportRow> rows = {
+      {"A00001", "张三", "A00001", "/photos/A00001.jpg", ReportOutcome::Stored, ""},
+      {"A00002", "O'Brien, \"Pat\"", "A00002", "/photos/a,b.jpg", ReportOutcome::Failed, "图片有问题"},
+      {"A00003", "两行\r\n名字", "A00003", "", ReportOutcome::NoFile, "line\nbreak"},
+      {"-A4", "=1+1", " lead and trail ", "/p/x.png", ReportOutcome::Ready, ""},
+      {"", "", "", "/photos/spare.bmp", ReportOutcome::Unused, ""},
+  };
+  const std::string text = photoimport::FormatRunReport(rows);
+  ASSERT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0) << "UTF-8 byte-order mark";
+  const std::vector<Record> records = ReadCsv(text.substr(3));
+  ASSERT_EQ(records.size(), rows.size() + 1);
+  EXPECT_EQ(records[0], kHeader);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const ReportRow& row = rows[i];
+    const Record expected = {row.cardNumber, row.name, row.identifier, row.path,
+                             std::string(photoimport::OutcomeWord(row.outcome)), row.reason};
+    EXPECT_EQ(records[i + 1], expected) << "row " << i;
+  }
+}
+
+TEST(RunReportTest, OutcomeWords) {
+  const std::pair<ReportOutcome, const char*> cases[] = {{ReportOutcome::Stored, "stored"},
+                                                         {ReportOutcome::Ready, "ready"},
+                                                         {ReportOutcome::Failed, "failed"},
+                                                         {ReportOutcome::NoFile, "nofile"},
+                                                         {ReportOutcome::Unused, "unused"}};
+  for (const auto& [outcome, word] : cases) EXPECT_EQ(photoimport::OutcomeWord(outcome), word);
+}
+
+TEST(RunReportTest, ReadersInOrderThenThePicturesNoReaderTook) {
+  RunReport report;
+  report.AddReader({"A1", "甲", "A1", "/p/A1.jpg", ReportOutcome::Stored, ""});
+  report.AddReader({"A2", "乙", "A2", "", ReportOutcome::NoFile, ""});
+  report.AddReader({"A3", "丙", "A3", "/p/A3.JPEG", ReportOutcome::Failed, "图片有问题"});
+  // One file shown under two readings of its name: taken under one, it is not unused under the other.
+  report.AddReader({"A4", "丁", "丁", "/p/丁.png", ReportOutcome::Ready, ""}, "raw-name-of-丁");
+  for (const char* file : {"/p/A1.jpg", "/p/A3.JPEG", "/p/notes.txt", "/p/B9.Png", "/p/.jpg-not", "/p/C1.bmp",
+                           "/p/C1.bmp", "/p/jpg"})
+    report.AddFolderFile(file);
+  report.AddFolderFile("/p/丁.png", "raw-name-of-丁");
+  report.AddFolderFile("/p/涓.png", "raw-name-of-丁");
+
+  const std::vector<ReportRow> rows = report.Rows();
+  std::vector<std::pair<std::string, std::string>> seen;  // card number or path, outcome
+  for (const ReportRow& row : rows) {
+    seen.emplace_back(row.cardNumber.empty() ? row.path : row.cardNumber, photoimport::OutcomeWord(row.outcome));
+    if (row.outcome == ReportOutcome::Unused) {
+      EXPECT_TRUE(row.name.empty() && row.identifier.empty());
+    }
+  }
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"A1", "stored"}, {"A2", "nofile"}, {"A3", "failed"}, {"A4", "ready"},
+      {"/p/B9.Png", "unused"}, {"/p/C1.bmp", "unused"}};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(RunReportTest, WrittenWholeOverAnEarlierReport) {
+  importtest::ScratchFolder scratch;
+  const std::filesystem::path file = scratch.PathOf("报告.csv");
+  scratch.Write("报告.csv", "an earlier report that is much longer than the new one will be, to show truncation");
+  const std::vector<ReportRow> rows = {{"A1", "甲", "A1", "/p/A1.jpg", ReportOutcome::Stored, ""}};
+  ASSERT_EQ(photoimport::WriteRunReport(file, rows), "");
+  EXPECT_EQ(ReadFile(file), photoimport::FormatRunReport(rows));
+  // Nothing but the report is left in the folder (no temporary file).
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
+
+  const std::string failure = photoimport::WriteRunReport(scratch.PathOf("missing/report.csv"), rows);
+  EXPECT_NE(failure.find("missing"), std::string::npos) << failure;
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// card-photo export: every stored photo written as a file named by its reader's card number, byte for
+// byte: a full photo backup that card-photo restore writes back.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/Text.h"
+#include "data/Session.h"
+#include "import/AtomicFile.h"
+#include "import/PhotoBackup.h"
+#include "tools/Commands.h"
+#include "tools/ConnectionOptions.h"
+#include "tools/TransferSummary.h"
+
+namespace {
+
+const std::string kUsage = std::string(
+    "  export --folder DIR [--dsn NAME [--user USER] [--password PASSWORD|-]]\n"
+    "      Writes the stored photo of every reader into DIR (a new or empty folder), one file per reader\n"
+    "      named by the card number (CARDNUMBER.bmp, .jpg, .png or .bin by content), byte for byte as\n"
+    "      stored; card-photo restore DIR writes them back.\n") +
+    tools::kConnectionUsage +
+    "      Prints each reader that failed and, as its last line, selected=N stored=N failed=N nofile=N\n"
+    "      (nofile: readers whose photo value is empty). Exit 0 when nothing failed, 1 when some failed,\n"
+    "      2 when the export could not start (reason on standard error), 130 when interrupted.";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "card-photo export: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
+  return 2;
+}
+
+// A folder that holds files already would mix two backups (or refuse a card number written before).
+bool IsNewOrEmpty(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (!std::filesystem::exists(folder, error)) return !error;
+  return std::filesystem::is_directory(folder, error) && std::filesystem::is_empty(folder, error);
+}
+
+// The card numbers of the readers with a photo. Only the card numbers are selected: the photos are read
+// one by one, so the export never holds more than one of them.
+std::vector<std::string> ReadersWithPhoto(data::Session& session) {
+  auto query = session.Open({"select pe_id from lib_people where pe_photo is not null", "order by pe_id"});
+  std::vector<std::string> cardNumbers;
+  for (; !query->Eof(); query->Next()) cardNumbers.push_back(app::Trim(query->Text("pe_id")));
+  query->Close();
+  return cardNumbers;
+}
+
+enum class Exported { Written, EmptyValue, Failed };
+
+// Writes one reader's photo; on failure, reason says why.
+Exported ExportReader(data::Session& session, photoimport::PhotoBackup& files, const std::string& cardNumber,
+                      std::string& reason) {
+  try {
+    const std::optional<data::Bytes> photo = session.ReadPhoto(cardNumber);
+    if (!photo) reason = "no reader has this card number any more";
+    if (photo && photo->empty()) return Exported::EmptyValue;
+    if (photo) reason = files.Save(cardNumber, *photo);
+  } catch (const std::exception& error) {
+    reason = error.what();
+  }
+  return reason.empty() ? Exported::Written : Exported::Failed;
+}
+
+int ExportMain(int argc, char** argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (!std::strcmp(argv[i], "--help")) {
+      std::printf("usage:\n%s\n", kUsage.c_str());
+      return 0;
+    }
+  tools::CommandLine line;
+  std::set<std::string> valueOptions = tools::kConnectionOptions;
+  valueOptions.insert("--folder");
+  if (std::string problem = tools::ReadCommandLine(argc, argv, {}, valueOptions, line); !problem.empty())
+    return Usage(problem);
+  if (!line.positionals.empty()) return Usage("unexpected argument " + line.positionals[0]);
+  if (!line.Has("--folder")) return Usage("--folder is required");
+  if (std::string problem = tools::CheckConnectionOptions(line); !problem.empty()) return Usage(problem);
+  const std::filesystem::path folder = photoimport::Utf8Path(*line.Value("--folder"));
+  if (!IsNewOrEmpty(folder)) {
+    std::fprintf(stderr, "card-photo export: %s is not a new or empty folder\n", line.Value("--folder")->c_str());
+    return 2;
+  }
+
+  data::Session session;
+  std::vector<std::string> cardNumbers;
+  try {
+    tools::Connect(line, session);
+    cardNumbers = ReadersWithPhoto(session);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "card-photo export: cannot read the readers with a photo: %s\n", error.what());
+    return 2;
+  }
+
+  photoimport::PhotoBackup files(folder);
+  tools::TransferCounts counts;
+  counts.selected = static_cast<int>(cardNumbers.size());
+  tools::StopAfterCurrentOnInterrupt();
+  int handled = 0;
+  for (const std::string& cardNumber : cardNumbers) {
+    if (tools::InterruptRequested()) {
+      counts.interrupted = true;
+      break;
+    }
+    std::printf("[%d/%d] %s\n", ++handled, counts.selected, cardNumber.c_str());
+    std::string reason;
+    switch (ExportReader(session, files, cardNumber, reason)) {
+      case Exported::Written: ++counts.done; break;
+      case Exported::EmptyValue: ++counts.noFile; break;
+      case Exported::Failed:
+        std::printf("%s %s\n", cardNumber.c_str(), reason.c_str());
+        ++counts.failed;
+        break;
+    }
+  }
+  tools::PrintSummary(counts);
+  return tools::ExitCodeOf(counts);
+}
+
+[[maybe_unused]] const bool registered = tools::RegisterCommand("export", kUsage, ExportMain);
+
+}  // namespace

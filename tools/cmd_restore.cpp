@@ -1,0 +1,143 @@
+// card-photo restore: writes the photos of a backup folder (a run's backup of the photos it replaced, or
+// an export) back to the readers the files are named by, byte for byte.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "data/Session.h"
+#include "import/AtomicFile.h"
+#include "import/PhotoBackup.h"
+#include "tools/Commands.h"
+#include "tools/ConnectionOptions.h"
+#include "tools/TransferSummary.h"
+
+namespace {
+
+using photoimport::BackupFile;
+using photoimport::PhotoBackup;
+
+const std::string kUsage = std::string(
+    "  restore DIR [--dry-run] [--backup-folder ROOT] [--dsn NAME [--user USER] [--password PASSWORD|-]]\n"
+    "      Writes each file of the backup folder DIR (CARDNUMBER.bmp, .jpg, .png or .bin, as a run's\n"
+    "      backup or card-photo export wrote them) unchanged into the pe_photo of the reader with that\n"
+    "      card number. A photo it replaces is backed up first, into a new folder under ROOT (default:\n"
+    "      the user's data folder, card-photo/backups), so that a restore can be undone as well.\n"
+    "      --dry-run   checks every file and reader, writes nothing\n") +
+    tools::kConnectionUsage +
+    "      Prints each file that failed and, as its last line, selected=N stored=N failed=N nofile=0\n"
+    "      (ready=N with --dry-run). Exit 0 when nothing failed, 1 when some failed, 2 when the restore\n"
+    "      could not start (reason on standard error), 130 when interrupted (after the current reader).";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "card-photo restore: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
+  return 2;
+}
+
+class Restore {
+ public:
+  Restore(data::Session& session, bool dryRun, std::filesystem::path backupRoot)
+      : session_(session), backupRoot_(std::move(backupRoot)) {
+    counts_.dryRun = dryRun;
+  }
+
+  // Writes one file's bytes to its reader; the empty string, or why not.
+  std::string File(const BackupFile& file) {
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    if (!photoimport::ReadBackupFile(file.path, bytes, reason)) return reason;
+    try {
+      const std::optional<data::Bytes> current = session_.ReadPhoto(file.cardNumber);
+      if (!current) return "no reader has the card number " + file.cardNumber;
+      if (counts_.dryRun || *current == bytes) return {};
+      if (std::string failure = KeepCurrent(file.cardNumber, *current); !failure.empty())
+        return "the current photo could not be backed up, so it is kept: " + failure;
+      session_.WritePhoto(file.cardNumber, bytes);
+      return {};
+    } catch (const std::exception& error) {
+      return error.what();
+    }
+  }
+
+  tools::TransferCounts& counts() { return counts_; }
+  const PhotoBackup* backup() const { return backup_ ? &*backup_ : nullptr; }
+
+ private:
+  std::string KeepCurrent(const std::string& cardNumber, const data::Bytes& current) {
+    if (current.empty()) return {};
+    if (!backup_) {
+      if (backupRoot_.empty()) return "no folder for backups (the user has no data folder; give --backup-folder)";
+      backup_ = PhotoBackup::ForRun(backupRoot_, std::chrono::system_clock::now());
+    }
+    return backup_->Save(cardNumber, current);
+  }
+
+  data::Session& session_;
+  std::filesystem::path backupRoot_;
+  std::optional<PhotoBackup> backup_;
+  tools::TransferCounts counts_;
+};
+
+int RestoreMain(int argc, char** argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+    if (!std::strcmp(argv[i], "--help")) {
+      std::printf("usage:\n%s\n", kUsage.c_str());
+      return 0;
+    }
+  tools::CommandLine line;
+  std::set<std::string> valueOptions = tools::kConnectionOptions;
+  valueOptions.insert("--backup-folder");
+  if (std::string problem = tools::ReadCommandLine(argc, argv, {"--dry-run"}, valueOptions, line); !problem.empty())
+    return Usage(problem);
+  if (line.positionals.size() != 1) return Usage("one backup folder DIR is required");
+  if (std::string problem = tools::CheckConnectionOptions(line); !problem.empty()) return Usage(problem);
+
+  const std::string& folder = line.positionals[0];
+  const photoimport::BackupListing listing = photoimport::ListBackupFolder(photoimport::Utf8Path(folder));
+  if (!listing.error.empty()) {
+    std::fprintf(stderr, "card-photo restore: %s\n", listing.error.c_str());
+    return 2;
+  }
+  data::Session session;
+  try {
+    tools::Connect(line, session);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "card-photo restore: cannot connect to the database: %s\n", error.what());
+    return 2;
+  }
+
+  const std::string* backupFolder = line.Value("--backup-folder");
+  Restore restore(session, line.Has("--dry-run"),
+                  backupFolder ? photoimport::Utf8Path(*backupFolder) : photoimport::DefaultBackupRoot());
+  tools::TransferCounts& counts = restore.counts();
+  counts.selected = static_cast<int>(listing.files.size() + listing.problems.size());
+  for (const std::string& problem : listing.problems) {
+    std::printf("%s\n", problem.c_str());
+    ++counts.failed;
+  }
+  tools::StopAfterCurrentOnInterrupt();
+  int handled = static_cast<int>(listing.problems.size());
+  for (const BackupFile& file : listing.files) {
+    if (tools::InterruptRequested()) {
+      counts.interrupted = true;
+      break;
+    }
+    const std::string path = photoimport::PathToUtf8(file.path);
+    std::printf("[%d/%d] %s %s\n", ++handled, counts.selected, file.cardNumber.c_str(), path.c_str());
+    if (const std::string failure = restore.File(file); failure.empty()) {
+      ++counts.done;
+    } else {
+      std::printf("%s %s\n", path.c_str(), failure.c_str());
+      ++counts.failed;
+    }
+  }
+  if (const PhotoBackup* backup = restore.backup(); backup && backup->saved() > 0)
+    std::printf("photos replaced by the restore are backed up in %s\n", photoimport::PathToUtf8(backup->folder()).c_str());
+  tools::PrintSummary(counts);
+  return tools::ExitCodeOf(counts);
+}
+
+[[maybe_unused]] const bool registered = tools::RegisterCommand("restore", kUsage, RestoreMain);
+
+}  // namespace
