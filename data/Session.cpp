@@ -92,8 +92,9 @@ struct Session::Impl {
 
   // Each statement carries SQL_ATTR_QUERY_TIMEOUT (psqlODBC turns it into statement_timeout, SQL
   // Server drivers time the statement themselves). The SQLite3 driver ignores it and waits for a
-  // database that another connection holds locked as long as its busy timeout: that becomes the
-  // statement timeout. (With no limit the data source's own busy timeout stays.)
+  // database that another connection holds locked as long as its busy timeout, twice over: that wait
+  // becomes the statement timeout (the driver still adds its data source's Timeout once). With no
+  // limit the data source's own busy timeout stays.
   void ApplyStatementTimeout(Session& session) {
     connection->statementTimeout = static_cast<SQLULEN>(timeouts.statementSeconds);
     if (dialect == SqlDialect::Sqlite && timeouts.statementSeconds > 0 && connection->connected)

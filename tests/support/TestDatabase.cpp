@@ -132,6 +132,8 @@ std::string BackendName(Backend backend) { return backend == Backend::Sqlite ? "
 
 std::string OdbcIniPath() { return TheOdbcIni().file().string(); }
 
+void RegisterOdbcSection(const std::string& name, const std::string& body) { TheOdbcIni().SetSection(name, body); }
+
 void RunFixture(data::Session& session, const std::string& fixtureName) {
   RunStatements(session, ReadFixture(fixtureName));
 }
@@ -219,6 +221,24 @@ TestDatabase::Dsn TestDatabase::RegisterDataSource(const std::string& name) {
 void TestDatabase::Exec(const std::string& sql) { RunStatements(admin_, sql); }
 
 data::Session& TestDatabase::AdminSession() { return admin_; }
+
+RowLock::RowLock(Backend backend, const std::string& connectionString, const std::string& cardNumber) {
+  locker_.ConnectString(connectionString);
+  if (backend == Backend::Sqlite) {
+    locker_.Execute({"begin exclusive"});
+  } else {
+    locker_.Execute({"begin"});
+    locker_.Open({"select pe_id from lib_people where pe_id=? for update"}, {cardNumber})->Close();
+  }
+}
+
+RowLock::~RowLock() {
+  try {
+    locker_.Execute({"rollback"});
+  } catch (const std::exception&) {
+    // The server may have gone (a test that stops it); the transaction went with it.
+  }
+}
 
 data::Bytes MakeSamplePhoto(int width, int height, std::uint16_t color565) {
   const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 1) / 2 * 4;
