@@ -7,6 +7,7 @@
 #include "app/Text.h"
 #include "imaging/PhotoStream.h"
 #include "import/PhotoStoreWorker.h"
+#include "import/StoreReason.h"
 
 namespace photoimport {
 namespace {
@@ -53,11 +54,23 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
   return rows;
 }
 
+// A connection lost since the last run (a server restarted meanwhile) is made again, once.
+std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const ImportOptions& options) {
+  try {
+    return SelectReaders(session, options);
+  } catch (const data::DbError& error) {
+    if (error.failure() != data::DbFailure::ConnectionLost) throw;
+  }
+  session.Reconnect();
+  return SelectReaders(session, options);
+}
+
 // Each reader's photo is stored on the store worker while the next reader's photo is found, decoded and
 // normalized: the database server's work on the value overlaps the decoding. The observer is still called
 // on this thread only, and each kind of call in reader order. A reader's outcome (its log line, its count,
 // its progress) is reported once its store has finished: after the next reader has been announced and its
-// photo previewed but before that reader's own outcome, or at the end of the run.
+// photo previewed but before that reader's own outcome, or at the end of the run. Once a store has found
+// the connection lost for good, no further reader is handled or reported.
 class Run {
  public:
   Run(const ImportOptions& options, data::Session& session, ImportObserver& observer, const PhotoFolder& folder,
@@ -65,26 +78,22 @@ class Run {
       : options_(options), observer_(observer), folder_(folder), result_(result), storer_(session) {}
 
   void Reader(const ReaderRow& row) {
-    FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile};
+    FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile, {}};
     const std::string name = folder_.FindByRule(row.identifier, options_.rule, options_.ruleIndex);
-    if (name.empty()) {
-      FinishStore();
-      ReportDone(reader);
-      return;
-    }
-    reader.path = DisplayPath(folder_.folder(), name);
-    observer_.CurrentReader(reader.path, row.cardNumber, row.name);
-    observer_.ProcessEvents();
-    if (!imaging::MakePhotoStream(JoinPath(folder_.folder(), name), stream_)) {
-      FinishStore();
+    if (!name.empty()) {
+      reader.path = DisplayPath(folder_.folder(), name);
+      observer_.CurrentReader(reader.path, row.cardNumber, row.name);
+      observer_.ProcessEvents();
+      if (imaging::MakePhotoStream(JoinPath(folder_.folder(), name), stream_)) {
+        observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
+        FinishStore();
+        if (!connectionLost_) StartStore(std::move(reader));
+        return;
+      }
       reader.outcome = ReaderOutcome::Failed;
-      ReportDone(reader);
-      return;
     }
-    observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
-    storer_.Store(row.cardNumber, stream_);
-    storing_ = std::move(reader);
+    if (!connectionLost_) ReportDone(reader);
   }
 
   // Waits for the store in flight, if any, and reports its reader.
@@ -92,11 +101,33 @@ class Run {
     if (!storing_) return;
     FinishedReader reader = std::move(*storing_);
     storing_.reset();
-    reader.outcome = storer_.Wait() ? ReaderOutcome::Stored : ReaderOutcome::Failed;
+    const data::StoreResult stored = WaitForStore();
+    reader.outcome = stored.outcome == data::StoreOutcome::Stored ? ReaderOutcome::Stored : ReaderOutcome::Failed;
+    reader.reason = StoreFailureReason(stored);
     ReportDone(reader);
+    if (stored.outcome == data::StoreOutcome::ConnectionLost) {
+      connectionLost_ = true;
+      result_.lastReader = reader;
+      result_.error = stored.driverText;
+    }
   }
 
+  bool ConnectionLost() const { return connectionLost_; }
+
  private:
+  void StartStore(FinishedReader reader) {
+    const auto guard = options_.skipReadersWithPhoto ? data::PhotoGuard::Empty : data::PhotoGuard::EmptyOrBitmap;
+    storer_.Store(reader.cardNumber, stream_, guard);
+    storing_ = std::move(reader);
+  }
+
+  data::StoreResult WaitForStore() {
+    for (;;) {
+      if (auto stored = storer_.WaitFor(kResponsiveInterval)) return *stored;
+      observer_.ProcessEvents();
+    }
+  }
+
   // Counts the reader, logs a failure, and reports the reader's end and the progress.
   void ReportDone(const FinishedReader& reader) {
     switch (reader.outcome) {
@@ -104,7 +135,8 @@ class Run {
       case ReaderOutcome::NoFile: ++result_.noFile; break;
       case ReaderOutcome::Failed:
         ++result_.failed;
-        observer_.LogLine(reader.path + kFailureSuffix);
+        observer_.LogLine(reader.reason.empty() ? reader.path + kFailureSuffix
+                                                : reader.path + kStoreFailurePrefix + reader.reason);
         break;
     }
     observer_.Finished(reader);
@@ -116,6 +148,7 @@ class Run {
   const PhotoFolder& folder_;
   ImportResult& result_;
   int done_ = 0;
+  bool connectionLost_ = false;
   imaging::MemoryStream stream_;         // filled with each photo; changes places with the worker's
   std::optional<FinishedReader> storing_;  // the reader whose photo is being stored
   PhotoStoreWorker storer_;             // the only user of the session while the run lasts
@@ -159,6 +192,13 @@ std::string SummaryLine(const ImportResult& result) {
          " 张，失败 " + std::to_string(result.failed) + " 个，无相片文件 " + std::to_string(result.noFile) + " 人";
 }
 
+std::string DatabaseLostMessage(const ImportResult& result) {
+  const FinishedReader& reader = result.lastReader;
+  return "与数据库服务器的连接已断开，重新连接也未成功，导入已停止。最后处理的读者：证号 " + reader.cardNumber +
+         "，姓名 " + reader.name + "，文件 " + reader.path + "，其相片未能保存；之后的读者都未处理。" +
+         "请在数据库服务器恢复后重新导入。数据库的提示：" + result.error;
+}
+
 ImportResult RunImport(const ImportOptions& options, data::Session& session, ImportObserver& observer) {
   if (gRunActive) return NotStarted(ImportCheck::AlreadyRunning);
   for (const ImportCheck check : {CheckFolder(options), CheckCategory(options)})
@@ -171,7 +211,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   ImportResult result;
   std::vector<ReaderRow> rows;
   try {
-    rows = SelectReaders(session, options);
+    rows = SelectReadersReconnecting(session, options);
   } catch (const std::exception& error) {
     result.outcome = RunOutcome::SelectionFailed;
     result.error = error.what();
@@ -190,8 +230,10 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
       break;
     }
     run.Reader(row);
+    if (run.ConnectionLost()) break;
   }
   run.FinishStore();
+  if (run.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
   return result;
 }
 
