@@ -123,7 +123,10 @@ bool TJSZImportImages::AskToStopRun() {
   const auto answer = messageboxes::ShowMessageBox(this, QMessageBox::Question, Text(messageboxes::kToolCaption),
                                                    Text(kStopQuestion), QMessageBox::Yes | QMessageBox::No,
                                                    QMessageBox::No);
-  if (answer == QMessageBox::Yes) stopRequested_ = true;
+  if (answer == QMessageBox::Yes) {
+    stopRequested_ = true;
+    libDB_.Cancel();  // a store waiting for the server (a locked row) ends now, changing nothing
+  }
   return stopRequested_;
 }
 
@@ -178,6 +181,12 @@ void TJSZImportImages::btImportClick() {
     case RunOutcome::SelectionFailed:
       messageboxes::ShowStandardErrorBox(this, result.error);
       return;
+    case RunOutcome::DatabaseLost:
+      memError->appendPlainText(Text(photoimport::DatabaseLostMessage(result)));
+      memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      Inform(this, photoimport::DatabaseLostMessage(result), QMessageBox::Warning);
+      if (stopRequested_) close();
+      return;
     case RunOutcome::Stopped:
       memError->appendPlainText(Text(photoimport::SummaryLine(result)));
       Inform(this, kStoppedMessage);
@@ -186,6 +195,7 @@ void TJSZImportImages::btImportClick() {
     case RunOutcome::Completed:
       Inform(this, photoimport::kCompletionMessage, QMessageBox::NoIcon);
       memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      if (stopRequested_) close();  // the exit came during the last reader
       return;
   }
 }
