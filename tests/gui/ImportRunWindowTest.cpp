@@ -162,8 +162,7 @@ TEST_P(ImportRunWindowTest, ExitDuringAStoreThatWaitsForALockedRowCancelsIt) {
   // The window lets events through while a store waits: once A00002's store waits for the lock, exit.
   QTimer exitOnceWaiting;
   QObject::connect(&exitOnceWaiting, &QTimer::timeout, [&] {
-    auto waiting = db_->AdminSession().Open({"select count(*) as n from pg_stat_activity where wait_event_type='Lock'"});
-    if (waiting->AsInteger("n") == 0) return;
+    if (!lock.SomeoneWaits()) return;
     exitOnceWaiting.stop();
     window_->btExit->click();
   });

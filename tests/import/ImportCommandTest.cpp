@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <csignal>
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -238,13 +240,7 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
     testsupport::RowLock lock(Backend::Postgres, server->ConnectionString(), "A00003");
     FILE* run = StartCommand(command, scratch);
     ASSERT_NE(run, nullptr);
-    // Waits (for as long as it takes, within reason) until the run's store of A00003 waits for the lock.
-    const auto waiting = [&] {
-      return admin->Open({"select count(*) as n from pg_stat_activity where wait_event_type='Lock'"})
-                 ->AsInteger("n") > 0;
-    };
-    for (int i = 0; i < 600 && !waiting(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(waiting());
+    ASSERT_TRUE(lock.AwaitWaiter());  // the run's store of A00003
     ASSERT_TRUE(server->Stop());
     const Output output = FinishCommand(run, scratch);
     EXPECT_EQ(output.exitCode, 3) << output.err;
@@ -273,6 +269,57 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(again.LastLine(), "selected=3 stored=3 failed=0 nofile=0");
   for (const std::string& card : cards) EXPECT_EQ(admin->ReadPhoto(card), normalized.bytes) << card;
+}
+
+// Ctrl-C while a store waits for a row another program holds locked: the first cancels that store and
+// stops after the current reader, with the summary; a second one ends the program at once. Either way
+// each photo is stored whole or not at all.
+TEST(ImportCommandServerTest, CtrlCCancelsAStoreThatWaitsAndASecondStopsAtOnce) {
+  CREATE_DB_OR_SKIP(db, Backend::Postgres);
+  ScratchFolder photos, scratch;
+  const std::string photo = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
+  const std::vector<std::string> cards = {"A00001", "A00002", "A00003", "A00004", "A00005"};
+  for (const std::string& card : cards) std::filesystem::copy_file(photo, photos.PathOf(card + ".jpg"));
+  imaging::MemoryStream normalized;
+  ASSERT_TRUE(imaging::MakePhotoStream(photo, normalized));
+  const TestDatabase::Dsn dsn = db->RegisterDataSource("CardPhotoInterrupted");
+  scratch.Write("password.txt", dsn.password + "\n");
+  const std::string pidFile = scratch.PathOf("pid");
+  // The shell writes its process number and becomes card-photo.
+  const std::string command = "echo $$ >" + Quoted(pidFile) + "; exec " + kCardPhoto + " import --folder " +
+                              Quoted(photos.path()) + " --dsn " + dsn.name + " --user " + Quoted(dsn.user) +
+                              " --password-file " + Quoted(scratch.PathOf("password.txt"));
+  for (const int interrupts : {1, 2}) {
+    SCOPED_TRACE(interrupts);
+    db->Exec("delete from lib_people");
+    for (const std::string& card : cards) {
+      db->AdminSession().Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values (?, '读者', '正常')"},
+                                 {card});
+    }
+    Output output;
+    {
+      testsupport::RowLock lock(*db, "A00003");
+      FILE* run = StartCommand(command, scratch);
+      ASSERT_NE(run, nullptr);
+      ASSERT_TRUE(lock.AwaitWaiter());  // the run's store of A00003
+      pid_t pid = 0;
+      std::ifstream(pidFile) >> pid;
+      ASSERT_GT(pid, 0);
+      for (int i = 0; i < interrupts; ++i) ::kill(pid, SIGINT);
+      output = FinishCommand(run, scratch);
+    }
+    EXPECT_EQ(output.exitCode, 130) << output.err;
+    for (const std::string& card : cards) {
+      const data::Bytes value = db->AdminSession().ReadPhoto(card).value_or(data::Bytes());
+      EXPECT_TRUE(value.empty() || value == normalized.bytes) << card;  // nothing half-written
+    }
+    EXPECT_EQ(db->AdminSession().ReadPhoto("A00003"), data::Bytes());
+    if (interrupts == 1) {
+      EXPECT_NE(output.err.find(photos.PathOf("A00003.jpg") + " 未能保存：保存已取消"), std::string::npos) << output.err;
+      // A00004 was the current reader (photos are stored one reader behind); A00005 is never reached.
+      EXPECT_EQ(output.LastLine(), "selected=5 stored=3 failed=1 nofile=0");
+    }
+  }
 }
 
 TEST(FindCommandTest, PrintsThePathTheLookupTakes) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace testsupport {
 namespace {
@@ -238,6 +240,22 @@ RowLock::~RowLock() {
   } catch (const std::exception&) {
     // The server may have gone (a test that stops it); the transaction went with it.
   }
+}
+
+bool RowLock::SomeoneWaits() {
+  // Inside the locking transaction the activity view would show the state of its first reading.
+  locker_.Open({"select pg_stat_clear_snapshot()"})->Close();
+  auto waiting = locker_.Open(
+      {"select count(*) as n from pg_stat_activity where pg_backend_pid() = any(pg_blocking_pids(pid))"});
+  return waiting->AsInteger("n") > 0;
+}
+
+bool RowLock::AwaitWaiter() {
+  for (int i = 0; i < 600; ++i) {
+    if (SomeoneWaits()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
 }
 
 data::Bytes MakeSamplePhoto(int width, int height, std::uint16_t color565) {

@@ -68,6 +68,11 @@ class RowLock {
   RowLock(const RowLock&) = delete;
   RowLock& operator=(const RowLock&) = delete;
 
+  // PostgreSQL: whether another session waits for this lock now.
+  bool SomeoneWaits();
+  // PostgreSQL: waits (polling, at most about a minute) until another session waits for this lock.
+  bool AwaitWaiter();
+
  private:
   data::Session locker_;
 };
