@@ -125,6 +125,7 @@ class Run {
     for (;;) {
       if (auto stored = storer_.WaitFor(kResponsiveInterval)) return *stored;
       observer_.ProcessEvents();
+      if (observer_.ShouldCancelStore()) storer_.Cancel();
     }
   }
 

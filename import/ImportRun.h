@@ -75,8 +75,12 @@ class ImportObserver {
   virtual void LogLine(const std::string& /*line*/) {}
   // Lets a window repaint; called before each reader, once its file is found, and every
   // kResponsiveInterval while the run waits for a store that takes long (a row locked elsewhere, a slow
-  // server), so that a window stays responsive and its exit button can cancel the store (Session::Cancel).
+  // server), so that a window stays responsive.
   virtual void ProcessEvents() {}
+  // Asked after each of those calls while a store takes long: true cancels that store (it changes
+  // nothing; the reader fails with 保存已取消). A request to stop answers true here, so that a stop does
+  // not wait for a locked row.
+  virtual bool ShouldCancelStore() { return false; }
   // Asked before each reader: true ends the run there (the reader before it is finished).
   virtual bool ShouldStop() { return false; }
 };

@@ -45,6 +45,8 @@ std::optional<data::StoreResult> PhotoStoreWorker::WaitFor(std::chrono::millisec
   return TakeResult();
 }
 
+void PhotoStoreWorker::Cancel() { session_.Cancel(); }
+
 data::StoreResult PhotoStoreWorker::TakeResult() {
   state_ = State::Idle;
   return std::move(result_);

@@ -41,6 +41,8 @@ class PhotoStoreWorker {
   data::StoreResult Wait();
   // As Wait(), for at most `longest`: nothing when the store is still running (wait again then).
   std::optional<data::StoreResult> WaitFor(std::chrono::milliseconds longest);
+  // Ends the store in flight (Session::Cancel): it changes nothing and ends as Cancelled, not repeated.
+  void Cancel();
 
  private:
   enum class State { Idle, Requested, Finished };

@@ -81,6 +81,8 @@ class TJSZImportImages::RunView : public photoimport::ImportObserver {
   void LogLine(const std::string& line) override { w_.memError->appendPlainText(Text(line)); }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
   bool ShouldStop() override { return w_.stopRequested_; }
+  // A store that waits for the server (a locked row) does not hold up the exit: it is cancelled.
+  bool ShouldCancelStore() override { return w_.stopRequested_; }
 
  private:
   TJSZImportImages& w_;
@@ -123,10 +125,7 @@ bool TJSZImportImages::AskToStopRun() {
   const auto answer = messageboxes::ShowMessageBox(this, QMessageBox::Question, Text(messageboxes::kToolCaption),
                                                    Text(kStopQuestion), QMessageBox::Yes | QMessageBox::No,
                                                    QMessageBox::No);
-  if (answer == QMessageBox::Yes) {
-    stopRequested_ = true;
-    libDB_.Cancel();  // a store waiting for the server (a locked row) ends now, changing nothing
-  }
+  if (answer == QMessageBox::Yes) stopRequested_ = true;
   return stopRequested_;
 }
 

@@ -66,7 +66,7 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 void Say(const char* text) { (void)!write(STDERR_FILENO, text, std::strlen(text)); }
 
-// The first Ctrl-C asks the run to stop (the observer cancels a waiting statement); the second ends the
+// The first Ctrl-C asks the run to stop (and to cancel a store that waits); the second ends the
 // process at once: the store in flight is one autocommitted statement, which the server then rolls back
 // or has finished.
 void OnInterrupt(int) {
@@ -198,7 +198,7 @@ app::ConnectionSettings ConnectionOf(const Arguments& args) {
 // once (a script may follow it). Failure lines go to standard error.
 class ConsoleObserver : public photoimport::ImportObserver {
  public:
-  explicit ConsoleObserver(data::Session& session) : session_(session), terminal_(isatty(STDOUT_FILENO) != 0) {}
+  ConsoleObserver() : terminal_(isatty(STDOUT_FILENO) != 0) {}
 
   void Finished(const photoimport::FinishedReader& reader) override {
     finished_ = reader.cardNumber + " " + reader.name + " " +
@@ -220,10 +220,8 @@ class ConsoleObserver : public photoimport::ImportObserver {
     EndLine();
     std::fprintf(stderr, "%s\n", line.c_str());
   }
-  // Called also while a store waits for the server: after Ctrl-C, whatever statement is waiting ends.
-  void ProcessEvents() override {
-    if (gInterrupted) session_.Cancel();
-  }
+  // After Ctrl-C a store that waits for the server is cancelled, and the run stops after the current reader.
+  bool ShouldCancelStore() override { return gInterrupted; }
   bool ShouldStop() override { return gInterrupted; }
 
   void EndLine() {
@@ -233,7 +231,6 @@ class ConsoleObserver : public photoimport::ImportObserver {
   }
 
  private:
-  data::Session& session_;
   bool terminal_;
   bool lineOpen_ = false;
   std::string finished_;  // the reader whose progress comes next
@@ -269,7 +266,7 @@ int ImportMain(int argc, char** argv) {
   }
 
   std::signal(SIGINT, OnInterrupt);
-  ConsoleObserver observer(session);
+  ConsoleObserver observer;
   const ImportResult result = photoimport::RunImport(args.options, session, observer);
   observer.EndLine();
   if (result.outcome == RunOutcome::NotStarted) {

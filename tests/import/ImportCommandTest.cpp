@@ -317,9 +317,9 @@ TEST(ImportCommandServerTest, CtrlCCancelsAStoreThatWaitsAndASecondStopsAtOnce) 
     EXPECT_EQ(db->AdminSession().ReadPhoto("A00003"), data::Bytes());
     if (interrupts == 1) {
       EXPECT_NE(output.err.find(photos.PathOf("A00003.jpg") + " 未能保存：保存已取消"), std::string::npos) << output.err;
-      // A00004 is stored when it was already the current reader as the stop came (photos are stored one
-      // reader behind), else never started; A00005 is never reached.
-      EXPECT_THAT(output.LastLine(), ::testing::MatchesRegex("selected=5 stored=[23] failed=1 nofile=0"));
+      // A00004 may have been the current reader as the stop came (photos are stored one reader behind), or
+      // never started; A00005 is never reached.
+      EXPECT_THAT(output.LastLine(), ::testing::MatchesRegex("selected=5 stored=[23] failed=[12] nofile=0"));
       EXPECT_EQ(db->AdminSession().ReadPhoto("A00005"), data::Bytes());
     }
   }
