@@ -26,7 +26,7 @@ std::string FromNarrow(const SQLCHAR* text, size_t length) {
 
 namespace {
 
-std::string NarrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+std::string NarrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, std::vector<std::string>* states) {
   std::string text;
   for (SQLSMALLINT record = 1;; ++record) {
     SQLCHAR state[6] = {};
@@ -36,16 +36,45 @@ std::string NarrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
     const SQLRETURN result = SQLGetDiagRec(handleType, handle, record, state, &nativeError, message.data(),
                                            static_cast<SQLSMALLINT>(message.size()), &length);
     if (!SQL_SUCCEEDED(result)) break;
+    if (states) states->emplace_back(reinterpret_cast<const char*>(state));
     if (!text.empty()) text += '\n';
     text += FromNarrow(message.data(), std::min<size_t>(length, message.size() - 1));
   }
   return text;
 }
 
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// The texts by which drivers report a server connection that has gone away (psqlODBC, libpq, FreeTDS),
+// for the drivers that do not give such a failure a class 08 state.
+constexpr const char* kLostConnectionTexts[] = {
+    "connection has been lost", "server closed the connection", "could not send data",
+    "no connection to the server", "terminating connection", "Communication link failure",
+};
+
 }  // namespace
 
-std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode) {
-  if (mode == TextMode::Narrow) return NarrowDiagnostics(handleType, handle);
+DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::string& text) {
+  for (const std::string& state : states) {
+    // 57P01-57P03: the PostgreSQL server is shutting down, crashed or not accepting connections yet.
+    if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03")
+      return DbFailure::ConnectionLost;
+  }
+  for (const char* lost : kLostConnectionTexts)
+    if (Contains(text, lost)) return DbFailure::ConnectionLost;
+  for (const std::string& state : states) {
+    if (state == "HY008") return DbFailure::Cancelled;
+    // HYT00/HYT01: the driver's own timeouts; 57014: PostgreSQL's statement timeout (a cancel of our
+    // own is recognised by the statement that was cancelled); 55P03: a lock that could not be had.
+    if (state == "HYT00" || state == "HYT01" || state == "57014" || state == "55P03") return DbFailure::TimedOut;
+  }
+  // SQLite gives up on a database that another connection holds locked once its busy timeout ends.
+  if (Contains(text, "database is locked")) return DbFailure::TimedOut;
+  return DbFailure::Statement;
+}
+
+std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode, std::vector<std::string>* states) {
+  if (mode == TextMode::Narrow) return NarrowDiagnostics(handleType, handle, states);
   std::string text;
   for (SQLSMALLINT record = 1;; ++record) {
     SQLWCHAR state[6] = {};
@@ -60,17 +89,22 @@ std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode)
                               static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(result)) break;
+    if (states) states->push_back(FromWide(state, 5));
     if (!text.empty()) text += '\n';
     text += FromWide(message.data(), std::min<size_t>(length, message.size() - 1));
   }
   return text;
 }
 
-void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {
-  if (SQL_SUCCEEDED(result)) return;
-  std::string text = handle == SQL_NULL_HANDLE ? std::string() : Diagnostics(handleType, handle, mode);
+DbError Failure(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {
+  std::vector<std::string> states;
+  std::string text = handle == SQL_NULL_HANDLE ? std::string() : Diagnostics(handleType, handle, mode, &states);
   if (text.empty()) text = std::string(what) + " failed (ODBC result " + std::to_string(result) + ")";
-  throw DbError(text);
+  return DbError(text, ClassifyFailure(states, text));
+}
+
+void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {
+  if (!SQL_SUCCEEDED(result)) throw Failure(result, handleType, handle, what, mode);
 }
 
 Handle::Handle(SQLSMALLINT type, SQLHANDLE input) : type_(type) {

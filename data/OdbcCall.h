@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/Session.h"
 
@@ -28,11 +29,20 @@ enum class TextMode { Wide, Narrow };
 // Text of a narrow call: UTF-8 as it is, anything else read byte by byte as Latin-1.
 std::string FromNarrow(const SQLCHAR* text, size_t length);
 
-// Every diagnostic record of the handle, message texts joined by line breaks.
-std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode = TextMode::Wide);
+// Every diagnostic record of the handle, message texts joined by line breaks; their SQLSTATEs in
+// states when asked for.
+std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode = TextMode::Wide,
+                        std::vector<std::string>* states = nullptr);
 
-// Throws DbError with the handle's diagnostics when the call did not succeed (what names the call,
-// for the rare driver that leaves no diagnostic record).
+// The kind of failure that diagnostic records with these SQLSTATEs and this text describe.
+DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::string& text);
+
+// The DbError for a call that did not succeed: the handle's diagnostics, classified (what names the
+// call, for the rare driver that leaves no diagnostic record).
+DbError Failure(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what,
+                TextMode mode = TextMode::Wide);
+
+// Throws Failure(...) when the call did not succeed.
 void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what,
            TextMode mode = TextMode::Wide);
 

@@ -56,6 +56,29 @@ void Connection::Disconnect() {
   dbc.Free();
 }
 
+void Connection::Cancel() {
+  std::lock_guard lock(inFlightMutex_);
+  if (inFlight_ == SQL_NULL_HSTMT) return;
+  cancelled_ = true;
+  SQLCancel(inFlight_);
+}
+
+InFlight::InFlight(Connection& connection, SQLHSTMT statement) : connection_(connection) {
+  std::lock_guard lock(connection_.inFlightMutex_);
+  connection_.inFlight_ = statement;
+  connection_.cancelled_ = false;
+}
+
+InFlight::~InFlight() {
+  std::lock_guard lock(connection_.inFlightMutex_);
+  connection_.inFlight_ = SQL_NULL_HSTMT;
+}
+
+bool InFlight::cancelled() {
+  std::lock_guard lock(connection_.inFlightMutex_);
+  return connection_.cancelled_;
+}
+
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
@@ -64,21 +87,36 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 Handle ExecuteStatement(Connection& connection, const std::vector<std::string>& lines,
                         const std::vector<Param>& params, SQLRETURN& result) {
-  if (!connection.connected) throw DbError("The database is not connected");
+  if (!connection.connected) throw DbError("The database is not connected", DbFailure::ConnectionLost);
   Handle statement(SQL_HANDLE_STMT, connection.dbc.get());
+  // A driver that cannot time statements out says so with a warning; the session then relies on what
+  // it set up when it connected (see Session::Impl::ApplyStatementTimeout).
+  SQLSetStmtAttrW(statement.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(connection.statementTimeout),
+                  0);
   std::vector<BoundValue> values(params.size());
   for (size_t i = 0; i < params.size(); ++i) {
     BindParameter(statement.get(), static_cast<SQLUSMALLINT>(i + 1), params[i], values[i], connection);
   }
   const std::string utf8 = JoinLines(lines);
-  if (connection.textMode == TextMode::Narrow) {
-    std::basic_string<SQLCHAR> text(utf8.begin(), utf8.end());
-    result = SQLExecDirect(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
-  } else {
-    std::basic_string<SQLWCHAR> text = ToWide(utf8);
-    result = SQLExecDirectW(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+  bool cancelled = false;
+  {
+    InFlight executing(connection, statement.get());
+    if (connection.textMode == TextMode::Narrow) {
+      std::basic_string<SQLCHAR> text(utf8.begin(), utf8.end());
+      result = SQLExecDirect(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    } else {
+      std::basic_string<SQLWCHAR> text = ToWide(utf8);
+      result = SQLExecDirectW(statement.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+    }
+    cancelled = executing.cancelled();
   }
-  if (result != SQL_NO_DATA) Check(result, SQL_HANDLE_STMT, statement.get(), "SQLExecDirect", connection.textMode);
+  if (result != SQL_NO_DATA && !SQL_SUCCEEDED(result)) {
+    DbError failure = Failure(result, SQL_HANDLE_STMT, statement.get(), "SQLExecDirect", connection.textMode);
+    // PostgreSQL reports a cancel and a statement timeout with one state; the session knows which.
+    if (cancelled && failure.failure() != DbFailure::ConnectionLost)
+      failure = DbError(failure.what(), DbFailure::Cancelled);
+    throw failure;
+  }
   // The values are read at execution; unbind them before they go out of scope.
   SQLFreeStmt(statement.get(), SQL_RESET_PARAMS);
   return statement;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,37 @@ struct Connection {
   // driver expects SQL_LONGVARBINARY for a large binary column.
   SQLSMALLINT binaryParameterType = SQL_LONGVARBINARY;
   TextMode textMode = TextMode::Wide;
+  // Seconds a statement may run (SQL_ATTR_QUERY_TIMEOUT of each statement; 0: no limit).
+  SQLULEN statementTimeout = 0;
   // Queries whose statements are still allocated; closed before the connection goes away.
   std::vector<OdbcQuery*> openQueries;
 
   Connection();
   ~Connection();
   void Disconnect();
+
+  // The statement executing now, for a cancel from another thread (ODBC allows SQLCancel on a
+  // statement that another thread is executing).
+  void Cancel();
+
+ private:
+  friend class InFlight;
+  std::mutex inFlightMutex_;
+  SQLHSTMT inFlight_ = SQL_NULL_HSTMT;  // guarded by inFlightMutex_
+  bool cancelled_ = false;              // guarded by inFlightMutex_: Cancel() reached inFlight_
+};
+
+// Marks a statement as executing for as long as it lives; cancelled() tells whether Cancel() reached it.
+class InFlight {
+ public:
+  InFlight(Connection& connection, SQLHSTMT statement);
+  ~InFlight();
+  InFlight(const InFlight&) = delete;
+  InFlight& operator=(const InFlight&) = delete;
+  bool cancelled();
+
+ private:
+  Connection& connection_;
 };
 
 // Sends the lines, each followed by CR LF, with the parameters bound in order. Returns the statement

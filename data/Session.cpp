@@ -1,10 +1,13 @@
 #include "data/Session.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "data/OdbcQuery.h"
 #include "data/OdbcStatement.h"
+#include "data/PhotoStore.h"
+#include "data/ReaderStatements.h"
 
 namespace data {
 namespace {
@@ -14,13 +17,12 @@ using odbc::Connection;
 using odbc::Handle;
 using odbc::ToWide;
 
-// The reader whose card number is bound as the last parameter. A char(12) column compares without its
-// trailing blanks on most servers but not on SQLite, so when the plain comparison (which can use the
-// index) finds nothing, the stored value is compared with its trailing blanks removed.
-constexpr const char* kCardMatches[] = {"where pe_id=?", "where rtrim(pe_id)=?"};
-
 // What the library system reports when an edit finds no row and the new empty row is posted.
 constexpr const char* kNoReaderMessage = "Field 'pe_id' must have a value";
+
+std::string SharedCardMessage(const std::string& cardNumber) {
+  return "More than one reader has the card number '" + cardNumber + "'";
+}
 
 // Whether Chinese text survives the wide functions on this connection: the driver's own rendering of
 // a statement, asked through the wide function, must come back unchanged. Through unixODBC it does not
@@ -46,26 +48,57 @@ std::string DbmsName(SQLHDBC dbc) {
   return odbc::FromWide(name, std::min<size_t>(length / sizeof(SQLWCHAR), std::size(name) - 1));
 }
 
+SqlDialect DialectOf(const std::string& dbmsName) {
+  if (dbmsName.find("SQLite") != std::string::npos) return SqlDialect::Sqlite;
+  if (dbmsName.find("PostgreSQL") != std::string::npos) return SqlDialect::Postgres;
+  if (dbmsName.find("SQL Server") != std::string::npos) return SqlDialect::SqlServer;
+  return SqlDialect::Other;
+}
+
+void SetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLULEN value) {
+  SQLSetConnectAttrW(dbc, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
+}
+
 }  // namespace
 
 struct Session::Impl {
   std::shared_ptr<Connection> connection = std::make_shared<Connection>();
+  Timeouts timeouts;
+  SqlDialect dialect = SqlDialect::Other;
+  std::function<void(Session&)> connectAgain;  // the last connect, with its parameters
 
-  // A fresh connection handle with autocommit on: each change is durable by itself.
+  // A fresh connection handle. The login timeout ends a connect to a server that accepts the
+  // connection but never answers; the connection timeout bounds the driver's other requests.
   SQLHDBC NewConnectionHandle() {
     connection->Disconnect();
     connection->dbc = Handle(SQL_HANDLE_DBC, connection->env.get());
-    return connection->dbc.get();
+    SQLHDBC dbc = connection->dbc.get();
+    SetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, static_cast<SQLULEN>(timeouts.loginSeconds));
+    SetConnectAttr(dbc, SQL_ATTR_CONNECTION_TIMEOUT, static_cast<SQLULEN>(timeouts.statementSeconds));
+    return dbc;
   }
 
-  void Connected() {
+  // Autocommit on: each change is durable by itself.
+  void Connected(Session& session) {
     SQLHDBC dbc = connection->dbc.get();
     connection->connected = true;
     Check(SQLSetConnectAttrW(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0),
           SQL_HANDLE_DBC, dbc, "SQLSetConnectAttrW");
-    const bool postgres = DbmsName(dbc).find("PostgreSQL") != std::string::npos;
-    connection->binaryParameterType = postgres ? SQL_VARBINARY : SQL_LONGVARBINARY;
+    dialect = DialectOf(DbmsName(dbc));
+    connection->binaryParameterType = dialect == SqlDialect::Postgres ? SQL_VARBINARY : SQL_LONGVARBINARY;
     connection->textMode = ProbeTextMode(dbc);
+    ApplyStatementTimeout(session);
+  }
+
+  // Each statement carries SQL_ATTR_QUERY_TIMEOUT (psqlODBC turns it into statement_timeout, SQL
+  // Server drivers time the statement themselves). The SQLite3 driver ignores it and waits for a
+  // database that another connection holds locked as long as its busy timeout, twice over: that wait
+  // becomes the statement timeout (the driver still adds its data source's Timeout once). With no
+  // limit the data source's own busy timeout stays.
+  void ApplyStatementTimeout(Session& session) {
+    connection->statementTimeout = static_cast<SQLULEN>(timeouts.statementSeconds);
+    if (dialect == SqlDialect::Sqlite && timeouts.statementSeconds > 0 && connection->connected)
+      session.Execute({"pragma busy_timeout=" + std::to_string(timeouts.statementSeconds * 1000)});
   }
 };
 
@@ -74,6 +107,7 @@ Session::Session() : impl_(std::make_unique<Impl>()) {}
 Session::~Session() = default;
 
 void Session::Connect(const std::string& dataSourceName, const std::string& user, const std::string& password) {
+  impl_->connectAgain = [=](Session& session) { session.Connect(dataSourceName, user, password); };
   SQLHDBC dbc = impl_->NewConnectionHandle();
   auto dsn = ToWide(dataSourceName);
   auto uid = ToWide(user);
@@ -81,10 +115,11 @@ void Session::Connect(const std::string& dataSourceName, const std::string& user
   Check(SQLConnectW(dbc, dsn.data(), static_cast<SQLSMALLINT>(dsn.size()), uid.data(),
                     static_cast<SQLSMALLINT>(uid.size()), pwd.data(), static_cast<SQLSMALLINT>(pwd.size())),
         SQL_HANDLE_DBC, dbc, "SQLConnectW");
-  impl_->Connected();
+  impl_->Connected(*this);
 }
 
 void Session::ConnectString(const std::string& connectionString) {
+  impl_->connectAgain = [=](Session& session) { session.ConnectString(connectionString); };
   SQLHDBC dbc = impl_->NewConnectionHandle();
   auto text = ToWide(connectionString);
   SQLWCHAR completed[1024];
@@ -92,12 +127,29 @@ void Session::ConnectString(const std::string& connectionString) {
   Check(SQLDriverConnectW(dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()), completed,
                           static_cast<SQLSMALLINT>(std::size(completed)), &completedLength, SQL_DRIVER_NOPROMPT),
         SQL_HANDLE_DBC, dbc, "SQLDriverConnectW");
-  impl_->Connected();
+  impl_->Connected(*this);
 }
 
 bool Session::IsConnected() const { return impl_->connection->connected; }
 
 void Session::Disconnect() { impl_->connection->Disconnect(); }
+
+void Session::Reconnect() {
+  if (!impl_->connectAgain) throw DbError("The database was never connected", DbFailure::ConnectionLost);
+  const auto connectAgain = impl_->connectAgain;
+  connectAgain(*this);
+}
+
+void Session::SetTimeouts(const Timeouts& timeouts) {
+  impl_->timeouts = timeouts;
+  impl_->ApplyStatementTimeout(*this);
+}
+
+const Timeouts& Session::timeouts() const { return impl_->timeouts; }
+
+SqlDialect Session::dialect() const { return impl_->dialect; }
+
+void Session::Cancel() { impl_->connection->Cancel(); }
 
 std::unique_ptr<Query> Session::Open(const std::vector<std::string>& lines, const std::vector<Param>& params) {
   SQLRETURN result = SQL_SUCCESS;
@@ -115,25 +167,25 @@ long long Session::Execute(const std::vector<std::string>& lines, const std::vec
 }
 
 std::optional<Bytes> Session::ReadPhoto(const std::string& cardNumber) {
-  for (const char* match : kCardMatches) {
-    auto query = Open({"select pe_photo from lib_people", match}, {cardNumber});
-    if (query->Eof()) continue;
-    Bytes photo = query->AsBytes("pe_photo").value_or(Bytes());
-    // A write would change every row with this card number: refuse rather than overwrite another
-    // reader's photo.
-    query->Next();
-    if (!query->Eof()) throw DbError("More than one reader has the card number '" + cardNumber + "'");
-    return photo;
-  }
-  return std::nullopt;
+  auto query = Open(ReadPhotoStatement(dialect()), {cardNumber});
+  if (query->Eof()) return std::nullopt;
+  Bytes photo = query->AsBytes("pe_photo").value_or(Bytes());
+  query->Next();
+  if (!query->Eof()) throw DbError(SharedCardMessage(cardNumber));
+  return photo;
 }
 
 void Session::WritePhoto(const std::string& cardNumber, std::span<const std::uint8_t> bytes) {
-  const Bytes photo(bytes.begin(), bytes.end());
-  for (const char* match : kCardMatches) {
-    if (Execute({"update lib_people set pe_photo=?", match}, {photo, cardNumber}) != 0) return;
+  const StoreResult result = StorePhoto(*this, cardNumber, bytes, PhotoGuard::Any);
+  switch (result.outcome) {
+    case StoreOutcome::Stored: return;
+    case StoreOutcome::NoSuchCard: throw DbError(kNoReaderMessage);
+    case StoreOutcome::CardShared: throw DbError(SharedCardMessage(cardNumber));
+    case StoreOutcome::ConnectionLost: throw DbError(result.driverText, DbFailure::ConnectionLost);
+    case StoreOutcome::TimedOut: throw DbError(result.driverText, DbFailure::TimedOut);
+    case StoreOutcome::Cancelled: throw DbError(result.driverText, DbFailure::Cancelled);
+    default: throw DbError(result.driverText);
   }
-  throw DbError(kNoReaderMessage);
 }
 
 }  // namespace data

@@ -13,11 +13,24 @@
 
 namespace data {
 
+// What kind of failure a database error is, as far as the caller must act on it.
+enum class DbFailure {
+  Statement,       // the server or the driver refused this statement; the connection is fine
+  ConnectionLost,  // the connection to the server is gone (SQLSTATE class 08, server shut down)
+  TimedOut,        // the statement ran out of time (statement timeout, lock wait, busy database)
+  Cancelled,       // Session::Cancel() ended it
+};
+
 // A failure reported by the driver manager, the driver or the server. what() is the diagnostic
 // text of the driver (all diagnostic records, joined), never an invented message.
 class DbError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DbError(const std::string& text, DbFailure failure = DbFailure::Statement)
+      : std::runtime_error(text), failure_(failure) {}
+  DbFailure failure() const { return failure_; }
+
+ private:
+  DbFailure failure_;
 };
 
 // Reading a NULL column as text or as an integer:
@@ -53,6 +66,17 @@ class Query {
   virtual void Close() = 0;
 };
 
+// The SQL spoken by the server behind the data source, where the tool's statements must differ.
+enum class SqlDialect { Sqlite, Postgres, SqlServer, Other };
+
+// How long the session waits for the server, in seconds (0: no limit). A server that stops answering
+// must not hang the tool: a login ends after loginSeconds, a statement (also one waiting for a row
+// that another program holds locked) after statementSeconds.
+struct Timeouts {
+  int loginSeconds = 15;
+  int statementSeconds = 30;
+};
+
 class Session {
  public:
   Session();
@@ -66,6 +90,19 @@ class Session {
   void ConnectString(const std::string& connectionString);
   bool IsConnected() const;
   void Disconnect();
+  // Connects again with the parameters of the last Connect or ConnectString, after a lost connection.
+  // Throws DbError when the server is still unreachable (or when the session never connected).
+  void Reconnect();
+
+  // The login timeout applies from the next connect on, the statement timeout from the next statement.
+  void SetTimeouts(const Timeouts& timeouts);
+  const Timeouts& timeouts() const;
+  SqlDialect dialect() const;
+
+  // Ends the statement that is executing on this session, if any, from any thread: it fails with
+  // DbFailure::Cancelled (or completes, when it was already done). A statement is all or nothing, so a
+  // cancelled change leaves nothing half-written. Without a statement in flight it does nothing.
+  void Cancel();
 
   // Sends the lines joined, each followed by CR LF (the last too), with the parameters bound to the
   // '?' markers in order, and returns its result positioned on the first row.
@@ -73,12 +110,13 @@ class Session {
   // Runs a statement without a result; returns the number of rows it changed (-1 when unknown).
   long long Execute(const std::vector<std::string>& lines, const std::vector<Param>& params = {});
 
-  // The current photo of the reader whose card number (pe_id) equals cardNumber, trailing blanks of the
-  // stored value ignored: std::nullopt when no row has that card number, an empty value for NULL.
-  // Throws DbError when more than one row has that card number.
+  // The current photo of the reader whose card number (pe_id) equals cardNumber, trailing blanks
+  // ignored (see CardNumberMatch): std::nullopt when no row has that card number, an empty value for
+  // NULL. Throws DbError when more than one row has that card number.
   std::optional<Bytes> ReadPhoto(const std::string& cardNumber);
-  // Stores bytes as pe_photo of the reader with that card number (bound as a parameter, durable at once).
-  // Throws DbError when no row has that card number: nothing is ever inserted.
+  // Stores bytes as pe_photo of the reader with that card number whatever its current photo (for
+  // tools and tests; an import run stores through data::StorePhoto with its guard). Throws DbError
+  // when no row or more than one row has that card number: nothing is inserted or changed then.
   void WritePhoto(const std::string& cardNumber, std::span<const std::uint8_t> bytes);
 
  private:

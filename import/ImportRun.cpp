@@ -9,6 +9,7 @@
 #include "import/FailureReasons.h"
 #include "import/PhotoStoreWorker.h"
 #include "import/ReaderPlan.h"
+#include "import/StoreReason.h"
 
 namespace photoimport {
 namespace {
@@ -50,15 +51,28 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
   return rows;
 }
 
+// A connection lost since the last run (a server restarted meanwhile) is made again, once.
+std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const ImportOptions& options) {
+  try {
+    return SelectReaders(session, options);
+  } catch (const data::DbError& error) {
+    if (error.failure() != data::DbFailure::ConnectionLost) throw;
+  }
+  session.Reconnect();
+  return SelectReaders(session, options);
+}
+
 // Each reader's photo is stored on the store worker while the next reader's photo is found, decoded and
 // normalized: the database server's work on the value overlaps the decoding. The observer is still called
 // on this thread only, and each kind of call in reader order. A reader's outcome (its log line, its count,
 // its progress) is reported once its store has finished: after the next reader has been announced and its
-// photo previewed but before that reader's own outcome, or at the end of the run.
+// photo previewed but before that reader's own outcome, or at the end of the run. Once a store has found
+// the connection lost for good, no further reader is handled or reported.
 class Run {
  public:
-  Run(data::Session& session, ImportObserver& observer, const PhotoFolder& folder, ImportResult& result)
-      : observer_(observer), folder_(folder), result_(result), storer_(session) {}
+  Run(data::Session& session, data::PhotoGuard guard, ImportObserver& observer, const PhotoFolder& folder,
+      ImportResult& result)
+      : guard_(guard), observer_(observer), folder_(folder), result_(result), storer_(session) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
     FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile, {}};
@@ -72,8 +86,7 @@ class Run {
     if (failure != imaging::PhotoFailure::None) return Fail(reader, PhotoFailureReason(failure));
     observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
-    storer_.Store(row.cardNumber, stream_);
-    storing_ = std::move(reader);
+    if (!connectionLost_) StartStore(std::move(reader));
   }
 
   // Waits for the store in flight, if any, and reports its reader.
@@ -81,15 +94,24 @@ class Run {
     if (!storing_) return;
     FinishedReader reader = std::move(*storing_);
     storing_.reset();
-    reader.outcome = storer_.Wait() ? ReaderOutcome::Stored : ReaderOutcome::Failed;
-    ReportDone(reader);
+    const data::StoreResult stored = WaitForStore();
+    reader.outcome = stored.outcome == data::StoreOutcome::Stored ? ReaderOutcome::Stored : ReaderOutcome::Failed;
+    reader.reason = StoreFailureReason(stored);
+    ReportDone(reader, kStoreFailurePrefix);
+    if (stored.outcome == data::StoreOutcome::ConnectionLost) {
+      connectionLost_ = true;
+      result_.lastReader = reader;
+      result_.error = stored.driverText;
+    }
   }
+
+  bool ConnectionLost() const { return connectionLost_; }
 
  private:
   // A reader that ends without a store: after the store in flight, whose reader came first.
   void Finish(const FinishedReader& reader) {
     FinishStore();
-    ReportDone(reader);
+    if (!connectionLost_) ReportDone(reader);
   }
 
   void Fail(FinishedReader& reader, const std::string& reason) {
@@ -98,24 +120,41 @@ class Run {
     Finish(reader);
   }
 
-  // Counts the reader, logs a failure, and reports the reader's end and the progress.
-  void ReportDone(const FinishedReader& reader) {
+  void StartStore(FinishedReader reader) {
+    storer_.Store(reader.cardNumber, stream_, guard_);
+    storing_ = std::move(reader);
+  }
+
+  data::StoreResult WaitForStore() {
+    for (;;) {
+      if (auto stored = storer_.WaitFor(kResponsiveInterval)) return *stored;
+      observer_.ProcessEvents();
+      if (observer_.ShouldCancelStore()) storer_.Cancel();
+    }
+  }
+
+  // Counts the reader, logs a failure (its path, then the reason after reasonPrefix), and reports the
+  // reader's end and the progress.
+  void ReportDone(const FinishedReader& reader, const char* reasonPrefix = " ") {
     switch (reader.outcome) {
       case ReaderOutcome::Stored: ++result_.stored; break;
       case ReaderOutcome::NoFile: ++result_.noFile; break;
       case ReaderOutcome::Failed:
         ++result_.failed;
-        observer_.LogLine(reader.path + (reader.reason.empty() ? std::string(kFailureSuffix) : " " + reader.reason));
+        observer_.LogLine(reader.reason.empty() ? reader.path + kFailureSuffix
+                                                : reader.path + reasonPrefix + reader.reason);
         break;
     }
     observer_.Finished(reader);
     observer_.Progress(++done_, result_.selected);
   }
 
+  const data::PhotoGuard guard_;
   ImportObserver& observer_;
   const PhotoFolder& folder_;
   ImportResult& result_;
   int done_ = 0;
+  bool connectionLost_ = false;
   imaging::MemoryStream stream_;         // filled with each photo; changes places with the worker's
   std::optional<FinishedReader> storing_;  // the reader whose photo is being stored
   PhotoStoreWorker storer_;             // the only user of the session while the run lasts
@@ -159,6 +198,13 @@ std::string SummaryLine(const ImportResult& result) {
          " 张，失败 " + std::to_string(result.failed) + " 个，无相片文件 " + std::to_string(result.noFile) + " 人";
 }
 
+std::string DatabaseLostMessage(const ImportResult& result) {
+  const FinishedReader& reader = result.lastReader;
+  return "与数据库服务器的连接已断开，重新连接也未成功，导入已停止。最后处理的读者：证号 " + reader.cardNumber +
+         "，姓名 " + reader.name + "，文件 " + reader.path + "，其相片未能保存；之后的读者都未处理。" +
+         "请在数据库服务器恢复后重新导入。数据库的提示：" + result.error;
+}
+
 ImportResult RunImport(const ImportOptions& options, data::Session& session, ImportObserver& observer) {
   if (gRunActive) return NotStarted(ImportCheck::AlreadyRunning);
   for (const ImportCheck check : {CheckFolder(options), CheckCategory(options)})
@@ -171,7 +217,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   ImportResult result;
   std::vector<ReaderRow> rows;
   try {
-    rows = SelectReaders(session, options);
+    rows = SelectReadersReconnecting(session, options);
   } catch (const std::exception& error) {
     result.outcome = RunOutcome::SelectionFailed;
     result.error = error.what();
@@ -183,7 +229,8 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
 
   const std::vector<PlannedReader> plan = PlanReaders(rows, folder, options.rule, options.ruleIndex);
   // From here on the session belongs to the run's store worker.
-  Run run(session, observer, folder, result);
+  const auto photoGuard = options.skipReadersWithPhoto ? data::PhotoGuard::Empty : data::PhotoGuard::EmptyOrBitmap;
+  Run run(session, photoGuard, observer, folder, result);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {
@@ -191,8 +238,10 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
       break;
     }
     run.Reader(rows[i], plan[i]);
+    if (run.ConnectionLost()) break;
   }
   run.FinishStore();
+  if (run.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
   return result;
 }
 

@@ -3,6 +3,7 @@
 // observer. The window, the command line and the tests all drive this one engine.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -68,11 +69,18 @@ class ImportObserver {
                              const std::string& /*name*/) {}
   // The normalized photo (stored photo format) just before it is stored.
   virtual void Preview(std::span<const std::uint8_t> /*photo*/) {}
-  // A failure line for the log (the path and the reason), in reader order, just before that reader's
-  // progress.
+  // A failure line for the log, in reader order, just before that reader's progress: the path and the
+  // reason (kFailureSuffix's words for a picture that could not be decoded), or the path,
+  // kStoreFailurePrefix and the reason for a photo that could not be stored.
   virtual void LogLine(const std::string& /*line*/) {}
-  // Lets a window repaint; called before each reader and once its file is found.
+  // Lets a window repaint; called before each reader, once its file is found, and every
+  // kResponsiveInterval while the run waits for a store that takes long (a row locked elsewhere, a slow
+  // server), so that a window stays responsive.
   virtual void ProcessEvents() {}
+  // Asked after each of those calls while a store takes long: true cancels that store (it changes
+  // nothing; the reader fails with 保存已取消). A request to stop answers true here, so that a stop does
+  // not wait for a locked row.
+  virtual bool ShouldCancelStore() { return false; }
   // Asked before each reader: true ends the run there (the reader before it is finished).
   virtual bool ShouldStop() { return false; }
 };
@@ -82,6 +90,8 @@ enum class RunOutcome {
   SelectionFailed,  // the database rejected the selection (ImportResult::error); nothing stored
   Completed,
   Stopped,          // ended early at the observer's request
+  DatabaseLost,     // the connection to the server was lost and could not be made again: the run
+                    // stopped at ImportResult::lastReader; the readers after it were not handled
 };
 
 struct ImportResult {
@@ -92,17 +102,25 @@ struct ImportResult {
   int stored = 0;    // photos stored
   int failed = 0;    // files found that could not be normalized or stored
   int noFile = 0;    // readers without a photo file
+  FinishedReader lastReader;  // with DatabaseLost: the reader whose store found the server gone (failed)
 };
 
 inline constexpr const char* kCompletionMessage = "相片导入已全部完成，请检查！";
 inline constexpr const char* kFailureSuffix = " 图片有问题，未能导入！";
+inline constexpr const char* kStoreFailurePrefix = " 未能保存：";
+inline constexpr std::chrono::milliseconds kResponsiveInterval{100};
 
 // "共选择读者 N 人，导入相片 N 张，失败 N 个，无相片文件 N 人"
 std::string SummaryLine(const ImportResult& result);
+// The one message of a run that lost its database connection (DatabaseLost): where it stopped, what
+// became of that reader and the ones after it, and the driver's text.
+std::string DatabaseLostMessage(const ImportResult& result);
 
 // Runs the checks (all of them; the confirmation is the caller's), then the run. Only one run at a time:
 // a run started from inside a run (from an observer call) does not start (ImportCheck::AlreadyRunning).
-// Never throws for a failure of one reader; a failure of the selection ends the run (SelectionFailed).
+// Never throws for a failure of one reader; a failure of the selection ends the run (SelectionFailed), a
+// lost connection that cannot be made again stops it (DatabaseLost). With skipReadersWithPhoto a photo is
+// stored only on a reader still without one, otherwise also over a bitmap, never over another format.
 ImportResult RunImport(const ImportOptions& options, data::Session& session, ImportObserver& observer);
 
 }  // namespace photoimport

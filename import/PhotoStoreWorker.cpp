@@ -1,41 +1,55 @@
 #include "import/PhotoStoreWorker.h"
 
+#include <exception>
 #include <utility>
-
-#include "imaging/PhotoBitmap.h"
 
 namespace photoimport {
 
-bool StorePhoto(data::Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo) {
+data::StoreResult StoreReconnecting(data::Session& session, const std::string& cardNumber,
+                                    std::span<const std::uint8_t> photo, data::PhotoGuard guard) {
+  const data::StoreResult first = data::StorePhoto(session, cardNumber, photo, guard);
+  if (first.outcome != data::StoreOutcome::ConnectionLost) return first;
   try {
-    const auto current = session.ReadPhoto(cardNumber);
-    if (!current) return false;
-    if (!current->empty() && !imaging::IsStoredBitmap(*current)) return false;
-    session.WritePhoto(cardNumber, photo);
-    return true;
-  } catch (...) {
-    return false;  // on the worker thread nothing may escape: any failure is a failed store
+    session.Reconnect();
+  } catch (const std::exception& error) {
+    return {data::StoreOutcome::ConnectionLost, first.driverText + "\n" + error.what()};
   }
+  // The first attempt may have been carried out before its reply was lost: the store then finds the
+  // photo already there, which counts as stored.
+  return data::StorePhoto(session, cardNumber, photo, guard);
 }
 
 PhotoStoreWorker::PhotoStoreWorker(data::Session& session)
     : session_(session), thread_([this](std::stop_token stop) { Serve(stop); }) {}
 
-void PhotoStoreWorker::Store(const std::string& cardNumber, imaging::MemoryStream& photo) {
+void PhotoStoreWorker::Store(const std::string& cardNumber, imaging::MemoryStream& photo, data::PhotoGuard guard) {
   {
     std::lock_guard lock(mutex_);
     cardNumber_ = cardNumber;
     std::swap(photo_, photo);
+    guard_ = guard;
     state_ = State::Requested;
   }
   changed_.notify_all();
 }
 
-bool PhotoStoreWorker::Wait() {
+data::StoreResult PhotoStoreWorker::Wait() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return state_ == State::Finished; });
+  return TakeResult();
+}
+
+std::optional<data::StoreResult> PhotoStoreWorker::WaitFor(std::chrono::milliseconds longest) {
+  std::unique_lock lock(mutex_);
+  if (!changed_.wait_for(lock, longest, [this] { return state_ == State::Finished; })) return std::nullopt;
+  return TakeResult();
+}
+
+void PhotoStoreWorker::Cancel() { session_.Cancel(); }
+
+data::StoreResult PhotoStoreWorker::TakeResult() {
   state_ = State::Idle;
-  return stored_;
+  return std::move(result_);
 }
 
 // A request once taken is always carried out, also when the worker is being destroyed.
@@ -43,9 +57,9 @@ void PhotoStoreWorker::Serve(std::stop_token stop) {
   std::unique_lock lock(mutex_);
   while (changed_.wait(lock, stop, [this] { return state_ == State::Requested; })) {
     lock.unlock();
-    const bool stored = StorePhoto(session_, cardNumber_, photo_.bytes);
+    data::StoreResult result = StoreReconnecting(session_, cardNumber_, photo_.bytes, guard_);
     lock.lock();
-    stored_ = stored;
+    result_ = std::move(result);
     state_ = State::Finished;
     changed_.notify_all();
   }

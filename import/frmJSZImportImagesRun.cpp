@@ -81,6 +81,8 @@ class TJSZImportImages::RunView : public photoimport::ImportObserver {
   void LogLine(const std::string& line) override { w_.memError->appendPlainText(Text(line)); }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
   bool ShouldStop() override { return w_.stopRequested_; }
+  // A store that waits for the server (a locked row) does not hold up the exit: it is cancelled.
+  bool ShouldCancelStore() override { return w_.stopRequested_; }
 
  private:
   TJSZImportImages& w_;
@@ -178,6 +180,12 @@ void TJSZImportImages::btImportClick() {
     case RunOutcome::SelectionFailed:
       messageboxes::ShowStandardErrorBox(this, result.error);
       return;
+    case RunOutcome::DatabaseLost:
+      memError->appendPlainText(Text(photoimport::DatabaseLostMessage(result)));
+      memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      Inform(this, photoimport::DatabaseLostMessage(result), QMessageBox::Warning);
+      if (stopRequested_) close();
+      return;
     case RunOutcome::Stopped:
       memError->appendPlainText(Text(photoimport::SummaryLine(result)));
       Inform(this, kStoppedMessage);
@@ -186,6 +194,7 @@ void TJSZImportImages::btImportClick() {
     case RunOutcome::Completed:
       Inform(this, photoimport::kCompletionMessage, QMessageBox::NoIcon);
       memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      if (stopRequested_) close();  // the exit came during the last reader
       return;
   }
 }

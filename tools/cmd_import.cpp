@@ -2,9 +2,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <set>
@@ -29,7 +31,7 @@ using photoimport::RunOutcome;
 constexpr const char* kUsage =
     "  import --folder DIR [--by card|idcard|campus|name] [--rule exact|segment:N|prefix:N]\n"
     "         [--replace] [--category all|ID] [--department NAME]\n"
-    "         [--dsn NAME [--user USER] [--password PASSWORD|-]]\n"
+    "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
     "      --by        identifier the file names carry: card number (default), identity-card number,\n"
     "                  campus-card number or reader name\n"
@@ -39,23 +41,50 @@ constexpr const char* kUsage =
     "      --replace   also replace photos already stored (default: such readers are skipped)\n"
     "      --category  required with --by name: all, or a category number (pe_dzlx)\n"
     "      --department  with a category number: only readers of this department, as stored\n"
-    "      --dsn       ODBC data source (user default sa, password default empty; --password -\n"
-    "                  reads it from standard input); without --dsn the stored connection settings\n"
-    "                  are used (data source LibODBC, user sa, empty password when none are stored)\n"
-    "      Prints each failed file and, as its last line, selected=N stored=N failed=N nofile=N.\n"
+    "      --dsn       ODBC data source (user default sa, password default empty); without --dsn the\n"
+    "                  stored connection settings are used (data source LibODBC, user sa, empty\n"
+    "                  password when none are stored)\n"
+    "      --password -  reads the password from standard input; --password-file FILE from the first\n"
+    "                  line of FILE. (--password PASSWORD works too, but every user of the machine can\n"
+    "                  read it in the process list: a warning says so.)\n"
+    "      --timeout   seconds to wait for the server to accept the login and to finish each\n"
+    "                  statement, a row locked by another program included (default 15 for the login,\n"
+    "                  30 for a statement)\n"
+    "      Prints a progress line per reader on standard output and, as its last line,\n"
+    "      selected=N stored=N failed=N nofile=N; each failed file on standard error with its reason.\n"
+    "      Ctrl-C cancels a statement that is waiting for the server and stops after the current\n"
+    "      reader; a second Ctrl-C stops at once (a photo is stored whole or not at all).\n"
     "      Exit 0 when nothing failed, 1 when some photos failed, 2 when the run could not start\n"
-    "      (reason on standard error), 130 when interrupted (the run stops after the current reader).";
+    "      (reason on standard error), 3 when the connection to the database server was lost and\n"
+    "      could not be made again (the run stopped; the message names the last reader handled;\n"
+    "      the readers after it are not counted), 130 when interrupted with Ctrl-C.";
+
+constexpr int kExitDatabaseLost = 3;
+constexpr int kExitInterrupted = 130;
 
 // Set by the signal handler, which may run on any thread (the store worker's too).
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-void OnInterrupt(int) { gInterrupted = true; }
+void Say(const char* text) { (void)!write(STDERR_FILENO, text, std::strlen(text)); }
+
+// The first Ctrl-C asks the run to stop (and to cancel a store that waits); the second ends the
+// process at once: the store in flight is one autocommitted statement, which the server then rolls back
+// or has finished.
+void OnInterrupt(int) {
+  if (!gInterrupted.exchange(true)) {
+    Say("\ncard-photo import: interrupted, stopping after the current reader (Ctrl-C again stops at once)\n");
+    return;
+  }
+  Say("\ncard-photo import: interrupted again, stopped at once\n");
+  _exit(kExitInterrupted);
+}
 
 struct Arguments {
   ImportOptions options;
   bool haveCategory = false;
-  std::optional<std::string> dsn, user, password;
+  std::optional<std::string> dsn, user, password, passwordFile;
+  std::optional<data::Timeouts> timeouts;
 };
 
 int Usage(const std::string& problem) {
@@ -86,8 +115,17 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
   }
 }
 
-const std::set<std::string> kValueOptions = {"--folder", "--by",  "--rule", "--category",
-                                              "--department", "--dsn", "--user", "--password"};
+const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
+                                              "--department", "--dsn", "--user", "--password",
+                                              "--password-file", "--timeout"};
+
+bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
+  int seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 86400) return false;
+  timeouts = data::Timeouts{seconds, seconds};
+  return true;
+}
 
 // Empty when the arguments are sound, else the problem.
 std::string Parse(int argc, char** argv, Arguments& args) {
@@ -122,6 +160,10 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       args.user = value;
     } else if (option == "--password") {
       args.password = value;
+    } else if (option == "--password-file") {
+      args.passwordFile = value;
+    } else if (option == "--timeout") {
+      if (!ParseTimeout(value, args.timeouts)) return "bad --timeout " + value + " (whole seconds, 1 or more)";
     } else {
       return "unknown option " + option;
     }
@@ -132,19 +174,32 @@ std::string Parse(int argc, char** argv, Arguments& args) {
   if (!byName && args.haveCategory) return "--category applies to --by name only";
   if (args.options.department && args.options.categoryChoice != CategoryChoice::One)
     return "--department needs --category ID";
-  if (!args.dsn && (args.user || args.password)) return "--user and --password need --dsn";
+  if (!args.dsn && (args.user || args.password || args.passwordFile))
+    return "--user, --password and --password-file need --dsn";
+  if (args.password && args.passwordFile) return "--password and --password-file exclude each other";
   return {};
 }
 
-app::ConnectionSettings ConnectionOf(const Arguments& args) {
-  if (args.dsn) {
-    std::string password = args.password.value_or("");
-    if (password == "-") {
-      std::getline(std::cin, password);
-      if (!password.empty() && password.back() == '\r') password.pop_back();
-    }
-    return {*args.dsn, args.user.value_or("sa"), password};
+// The first line, without its line end.
+std::string FirstLine(std::istream& in) {
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string PasswordOf(const Arguments& args) {
+  if (args.passwordFile) {
+    std::ifstream file(*args.passwordFile);
+    if (!file) throw std::runtime_error("cannot read the password file " + *args.passwordFile);
+    return FirstLine(file);
   }
+  const std::string password = args.password.value_or("");
+  return password == "-" ? FirstLine(std::cin) : password;
+}
+
+app::ConnectionSettings ConnectionOf(const Arguments& args) {
+  if (args.dsn) return {*args.dsn, args.user.value_or("sa"), PasswordOf(args)};
   auto hive = app::OpenMachineHive();
   app::SettingsStore store(*hive);
   const std::optional<app::ConnectionSettings> stored = store.Read();
@@ -153,7 +208,8 @@ app::ConnectionSettings ConnectionOf(const Arguments& args) {
   return stored.value_or(app::ConnectionSettings{"LibODBC", "sa", ""});
 }
 
-// Progress on a terminal as one line rewritten in place; otherwise a plain line per reader.
+// Progress on a terminal as one line rewritten in place; otherwise a plain line per reader, passed on at
+// once (a script may follow it). Failure lines go to standard error.
 class ConsoleObserver : public photoimport::ImportObserver {
  public:
   ConsoleObserver() : terminal_(isatty(STDOUT_FILENO) != 0) {}
@@ -171,16 +227,20 @@ class ConsoleObserver : public photoimport::ImportObserver {
       lineOpen_ = true;
     } else {
       std::printf("[%d/%d] %s\n", done, total, reader.c_str());
+      std::fflush(stdout);
     }
   }
   void LogLine(const std::string& line) override {
     EndLine();
-    std::printf("%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", line.c_str());
   }
+  // After Ctrl-C a store that waits for the server is cancelled, and the run stops after the current reader.
+  bool ShouldCancelStore() override { return gInterrupted; }
   bool ShouldStop() override { return gInterrupted; }
 
   void EndLine() {
     if (lineOpen_) std::printf("\n");
+    std::fflush(stdout);
     lineOpen_ = false;
   }
 
@@ -206,7 +266,8 @@ std::string EmptyRunNote(const ImportOptions& options, const ImportResult& resul
 }
 
 int ExitCodeOf(const ImportResult& result) {
-  if (result.outcome == RunOutcome::Stopped) return 130;
+  if (result.outcome == RunOutcome::DatabaseLost) return kExitDatabaseLost;
+  if (result.outcome == RunOutcome::Stopped) return kExitInterrupted;
   return result.failed > 0 ? 1 : 0;
 }
 
@@ -219,7 +280,12 @@ int ImportMain(int argc, char** argv) {
   Arguments args;
   if (const std::string problem = Parse(argc, argv, args); !problem.empty()) return Usage(problem);
 
+  if (args.password && *args.password != "-")
+    std::fprintf(stderr, "card-photo import: warning: a password given on the command line can be read by every user "
+                         "of this machine in the process list; use --password - or --password-file FILE\n");
+
   data::Session session;
+  if (args.timeouts) session.SetTimeouts(*args.timeouts);
   try {
     const app::ConnectionSettings connection = ConnectionOf(args);
     session.Connect(connection.odbcName, connection.userName, connection.password);
@@ -240,6 +306,8 @@ int ImportMain(int argc, char** argv) {
     std::fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
     return 2;
   }
+  if (result.outcome == RunOutcome::DatabaseLost)
+    std::fprintf(stderr, "card-photo import: %s\n", photoimport::DatabaseLostMessage(result).c_str());
   std::printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
               result.noFile);
   if (const std::string note = EmptyRunNote(args.options, result); !note.empty())

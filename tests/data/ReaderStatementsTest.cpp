@@ -27,6 +27,18 @@ TEST(ReaderStatements, AreSentAsTheLibrarySystemSendsThem) {
                                       "group by pe_deptment", "order by pe_deptment"}));
 }
 
+// SQL Server cannot run here: its store statement is pinned as sent. (Its image columns know only
+// datalength and substring; a fixed-width pe_id compares without trailing blanks.) The SQLite and
+// PostgreSQL forms run in the session tests.
+TEST(ReaderStatements, StoreOnSqlServerSpeaksItsDialect) {
+  EXPECT_EQ(data::StorePhotoStatement(data::SqlDialect::SqlServer, data::PhotoGuard::EmptyOrBitmap),
+            (std::vector<std::string>{
+                "update lib_people set pe_photo=?", "where pe_id=?",
+                "  and (pe_photo is null or datalength(pe_photo)=0 or substring(pe_photo,1,2)=0x424D or "
+                "(substring(pe_photo,1,4)=0x01000001 and substring(pe_photo,9,2)=0x424D))",
+                "  and (select count(*) from lib_people where pe_id=?)=1"}));
+}
+
 struct SchemaCase {
   Backend backend;
   bool withViewOrder;

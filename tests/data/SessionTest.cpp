@@ -1,14 +1,39 @@
 #include "data/Session.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/Text.h"
+#include "data/OdbcCall.h"
+#include "data/PhotoStore.h"
 #include "support/TestDatabase.h"
 
 namespace {
 
+using data::PhotoGuard;
+using data::StoreOutcome;
 using testsupport::Backend;
+using testsupport::RowLock;
 using testsupport::TestDatabase;
+
+// A stored value behind the 8-byte blob header of database front ends: 16-bit 1, 16-bit 0x0100, 32-bit
+// length of the rest, little-endian.
+data::Bytes WithBlobHeader(const data::Bytes& value) {
+  const auto size = static_cast<std::uint32_t>(value.size());
+  data::Bytes headered = {1, 0, 0, 1, static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
+                          static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
+  headered.insert(headered.end(), value.begin(), value.end());
+  return headered;
+}
+
+const data::Bytes kJpegStart = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01};
 
 class SessionTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -221,6 +246,172 @@ TEST_P(SessionTest, UnknownDataSourceFailsWithTheDriverManagersText) {
   }
   EXPECT_FALSE(session.IsConnected());
   EXPECT_THROW(session.Open({"select 1"}), data::DbError);
+}
+
+TEST_P(SessionTest, EachStoreEndsAsItsGuardAndTheCardNumberDecide) {
+  const data::Bytes bitmap = testsupport::MakeSamplePhoto();
+  const data::Bytes photo = testsupport::MakeSamplePhoto(3, 2, 0x001F);
+  struct Row {
+    std::string id;
+    std::optional<data::Bytes> photo;
+  };
+  const struct {
+    const char* title;
+    std::vector<Row> rows;
+    std::string card;
+    PhotoGuard guard;
+    StoreOutcome outcome;
+  } cases[] = {
+      {"no photo yet", {{"A1", std::nullopt}}, "A1", PhotoGuard::Empty, StoreOutcome::Stored},
+      {"an empty value", {{"A1", data::Bytes()}}, "A1", PhotoGuard::Empty, StoreOutcome::Stored},
+      {"a photo stored meanwhile", {{"A1", bitmap}}, "A1", PhotoGuard::Empty, StoreOutcome::PhotoChanged},
+      {"a JPEG stored meanwhile", {{"A1", kJpegStart}}, "A1", PhotoGuard::Empty, StoreOutcome::PhotoChanged},
+      {"already this photo (a repeated store)", {{"A1", photo}}, "A1", PhotoGuard::Empty, StoreOutcome::Stored},
+      {"a bare bitmap", {{"A1", bitmap}}, "A1", PhotoGuard::EmptyOrBitmap, StoreOutcome::Stored},
+      {"a bitmap behind the blob header", {{"A1", WithBlobHeader(bitmap)}}, "A1", PhotoGuard::EmptyOrBitmap,
+       StoreOutcome::Stored},
+      {"no photo, replacing", {{"A1", std::nullopt}}, "A1", PhotoGuard::EmptyOrBitmap, StoreOutcome::Stored},
+      {"a JPEG", {{"A1", kJpegStart}}, "A1", PhotoGuard::EmptyOrBitmap, StoreOutcome::NotBitmap},
+      {"a JPEG behind the blob header", {{"A1", WithBlobHeader(kJpegStart)}}, "A1", PhotoGuard::EmptyOrBitmap,
+       StoreOutcome::NotBitmap},
+      {"a JPEG, whatever is stored", {{"A1", kJpegStart}}, "A1", PhotoGuard::Any, StoreOutcome::Stored},
+      {"no such card number", {{"A1", std::nullopt}}, "A2", PhotoGuard::Any, StoreOutcome::NoSuchCard},
+      {"a leading blank belongs to the number", {{" A3", std::nullopt}}, "A3", PhotoGuard::Any,
+       StoreOutcome::NoSuchCard},
+      {"a card number two readers share", {{"A1", std::nullopt}, {"A1", std::nullopt}}, "A1", PhotoGuard::Any,
+       StoreOutcome::CardShared},
+      {"card numbers equal but for trailing blanks", {{"D002", std::nullopt}, {"D002  ", std::nullopt}}, "D002",
+       PhotoGuard::Any, StoreOutcome::CardShared},
+      {"stored with trailing blanks", {{"A00030   ", std::nullopt}, {"A0003", std::nullopt}}, "A00030",
+       PhotoGuard::Empty, StoreOutcome::Stored},
+      {"a quote in the card number", {{"O'1", std::nullopt}, {"A2", std::nullopt}}, "O'1", PhotoGuard::Empty,
+       StoreOutcome::Stored},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    session_.Execute({"delete from lib_people"});
+    std::vector<std::optional<data::Bytes>> expected;
+    for (const Row& row : c.rows) {
+      if (row.photo) {
+        session_.Execute({"insert into lib_people (pe_id, pe_name, pe_photo) values (?, 'x', ?)"}, {row.id, *row.photo});
+      } else {
+        AddReader(row.id);
+      }
+      // Only the first row is ever the reader a store may change.
+      const bool changes = c.outcome == StoreOutcome::Stored && expected.empty();
+      expected.push_back(changes ? std::optional(photo) : row.photo);
+    }
+    const data::StoreResult result = data::StorePhoto(session_, c.card, photo, c.guard);
+    EXPECT_EQ(result.outcome, c.outcome) << result.driverText;
+    std::vector<std::optional<data::Bytes>> stored;
+    auto rows = session_.Open({"select pe_photo from lib_people"});
+    for (; !rows->Eof(); rows->Next()) stored.push_back(rows->AsBytes("pe_photo"));
+    std::ranges::sort(stored);
+    std::ranges::sort(expected);
+    EXPECT_EQ(stored, expected);
+  }
+}
+
+TEST_P(SessionTest, StoreWaitingForALockedRowEndsAtTheStatementTimeout) {
+  AddReader("A1");
+  AddReader("A2");
+  session_.SetTimeouts({.loginSeconds = 15, .statementSeconds = 1});
+  const data::Bytes photo = testsupport::MakeSamplePhoto();
+  {
+    RowLock lock(*db_, "A1");
+    const data::StoreResult result = data::StorePhoto(session_, "A1", photo, PhotoGuard::Empty);
+    EXPECT_EQ(result.outcome, StoreOutcome::TimedOut) << result.driverText;
+  }
+  EXPECT_EQ(session_.ReadPhoto("A1"), data::Bytes());
+  EXPECT_EQ(data::StorePhoto(session_, "A2", photo, PhotoGuard::Empty).outcome, StoreOutcome::Stored);
+}
+
+TEST_P(SessionTest, CancelFromAnotherThreadEndsAStoreWaitingForALockedRow) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "the SQLite3 driver does not interrupt a wait for a lock";
+  AddReader("A1");
+  session_.SetTimeouts({.loginSeconds = 15, .statementSeconds = 600});  // not what ends the wait
+  RowLock lock(*db_, "A1");
+  std::atomic<bool> done{false};
+  // A cancel that comes before the statement has started does nothing: repeat it until the store ends.
+  std::thread canceller([&] {
+    while (!done) {
+      session_.Cancel();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const data::StoreResult result = data::StorePhoto(session_, "A1", testsupport::MakeSamplePhoto(), PhotoGuard::Empty);
+  done = true;
+  canceller.join();
+  EXPECT_EQ(result.outcome, StoreOutcome::Cancelled) << result.driverText;
+}
+
+TEST_P(SessionTest, LostConnectionIsRecognisedAndReconnectMakesItAgain) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "an embedded database has no connection to lose";
+  const long long backend = session_.Open({"select pg_backend_pid() as pid"})->AsInteger("pid");
+  // Ends the session's server process and waits (up to 10 s) until it has gone.
+  db_->AdminSession().Open({"select pg_terminate_backend(" + std::to_string(backend) + ", 10000) as ended"});
+  try {
+    AddReader("A1");
+    ADD_FAILURE() << "no failure";
+  } catch (const data::DbError& error) {
+    EXPECT_EQ(error.failure(), data::DbFailure::ConnectionLost) << error.what();
+  }
+  session_.Reconnect();
+  AddReader("A1");
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST(SessionTimeoutTest, LoginToAServerThatNeverAnswersEnds) {
+  // A port that accepts connections (the kernel completes them) but never says a word.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+  data::Session session;
+  session.SetTimeouts({.loginSeconds = 1, .statementSeconds = 1});
+  EXPECT_THROW(session.ConnectString("Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" +
+                                     std::to_string(ntohs(address.sin_port)) + ";Database=libtest;UID=x;PWD=x;"),
+               data::DbError);
+  EXPECT_FALSE(session.IsConnected());
+  ::close(listener);
+}
+
+TEST(DbFailureTest, DriverDiagnosticsAreClassified) {
+  using data::DbFailure;
+  const struct {
+    std::vector<std::string> states;
+    std::string text;
+    DbFailure failure;
+  } cases[] = {
+      // psqlODBC: the server shut down (fast stop), then every later statement.
+      {{"57P01"}, "FATAL: terminating connection due to administrator command;\nThe connection has been lost",
+       DbFailure::ConnectionLost},
+      {{"08S01"}, "SQLExecDirect unable due to the connection lost", DbFailure::ConnectionLost},
+      // psqlODBC: the server process died; a connect to a server that is down.
+      {{"08S01"}, "server closed the connection unexpectedly", DbFailure::ConnectionLost},
+      {{"08001"}, "connection to server at \"127.0.0.1\", port 5432 failed: Connection refused",
+       DbFailure::ConnectionLost},
+      {{"HY000"}, "could not send data to server: Broken pipe", DbFailure::ConnectionLost},
+      // FreeTDS.
+      {{"08S01"}, "[FreeTDS][SQL Server]Communication link failure", DbFailure::ConnectionLost},
+      {{"HYT00"}, "[FreeTDS][SQL Server]Query timeout expired", DbFailure::TimedOut},
+      // PostgreSQL's statement timeout and lock timeout; SQLite's busy timeout.
+      {{"57014"}, "ERROR: canceling statement due to statement timeout", DbFailure::TimedOut},
+      {{"55P03"}, "ERROR: canceling statement due to lock timeout", DbFailure::TimedOut},
+      {{"HY000"}, "[SQLite]database is locked (5)", DbFailure::TimedOut},
+      {{"HY008"}, "Operation canceled", DbFailure::Cancelled},
+      // A statement the server refuses.
+      {{"42P01"}, "ERROR: relation \"no_such_table\" does not exist", DbFailure::Statement},
+      {{"HY000"}, "[SQLite]photo refused (19)", DbFailure::Statement},
+      {{"23505"}, "ERROR: duplicate key value violates unique constraint", DbFailure::Statement},
+  };
+  for (const auto& c : cases) EXPECT_EQ(data::odbc::ClassifyFailure(c.states, c.text), c.failure) << c.text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SessionTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),

@@ -9,6 +9,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -152,6 +153,29 @@ TEST_P(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
   EXPECT_TRUE(shown.startsWith(QString("证号：")));
   EXPECT_TRUE(HasPhoto(shown.mid(3).toStdString()));
   EXPECT_EQ(LastLogLine(), QString("共选择读者 3 人，导入相片 2 张，失败 0 个，无相片文件 0 人"));
+  EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_P(ImportRunWindowTest, ExitDuringAStoreThatWaitsForALockedRowCancelsIt) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "the SQLite3 driver does not interrupt a wait for a lock";
+  testsupport::RowLock lock(*db_, "A00002");
+  // The window lets events through while a store waits: once A00002's store waits for the lock, exit.
+  QTimer exitOnceWaiting;
+  QObject::connect(&exitOnceWaiting, &QTimer::timeout, [&] {
+    if (!lock.SomeoneWaits()) return;
+    exitOnceWaiting.stop();
+    window_->btExit->click();
+  });
+  exitOnceWaiting.start(50);
+  RecordedMessageBoxes boxes(QMessageBox::Yes);
+  window_->btImport->click();
+
+  const QString cancelled = QString::fromStdString((folder_.path() / "A00002.jpg").string()) + " 未能保存：保存已取消";
+  EXPECT_TRUE(window_->memError->toPlainText().contains(cancelled)) << window_->memError->toPlainText().toStdString();
+  EXPECT_TRUE(HasPhoto("A00001"));
+  EXPECT_FALSE(HasPhoto("A00002"));
+  // A00003 may have been the current reader as the stop came, or never started.
+  EXPECT_TRUE(LastLogLine().startsWith(QString("共选择读者 3 人，导入相片 "))) << LastLogLine().toStdString();
   EXPECT_FALSE(window_->isVisible());
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace testsupport {
 namespace {
@@ -132,6 +134,8 @@ std::string BackendName(Backend backend) { return backend == Backend::Sqlite ? "
 
 std::string OdbcIniPath() { return TheOdbcIni().file().string(); }
 
+void RegisterOdbcSection(const std::string& name, const std::string& body) { TheOdbcIni().SetSection(name, body); }
+
 void RunFixture(data::Session& session, const std::string& fixtureName) {
   RunStatements(session, ReadFixture(fixtureName));
 }
@@ -219,6 +223,40 @@ TestDatabase::Dsn TestDatabase::RegisterDataSource(const std::string& name) {
 void TestDatabase::Exec(const std::string& sql) { RunStatements(admin_, sql); }
 
 data::Session& TestDatabase::AdminSession() { return admin_; }
+
+RowLock::RowLock(Backend backend, const std::string& connectionString, const std::string& cardNumber) {
+  locker_.ConnectString(connectionString);
+  if (backend == Backend::Sqlite) {
+    locker_.Execute({"begin exclusive"});
+  } else {
+    locker_.Execute({"begin"});
+    locker_.Open({"select pe_id from lib_people where pe_id=? for update"}, {cardNumber})->Close();
+  }
+}
+
+RowLock::~RowLock() {
+  try {
+    locker_.Execute({"rollback"});
+  } catch (const std::exception&) {
+    // The server may have gone (a test that stops it); the transaction went with it.
+  }
+}
+
+bool RowLock::SomeoneWaits() {
+  // Inside the locking transaction the activity view would show the state of its first reading.
+  locker_.Open({"select pg_stat_clear_snapshot()"})->Close();
+  auto waiting = locker_.Open(
+      {"select count(*) as n from pg_stat_activity where pg_backend_pid() = any(pg_blocking_pids(pid))"});
+  return waiting->AsInteger("n") > 0;
+}
+
+bool RowLock::AwaitWaiter() {
+  for (int i = 0; i < 600; ++i) {
+    if (SomeoneWaits()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
 
 data::Bytes MakeSamplePhoto(int width, int height, std::uint16_t color565) {
   const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 1) / 2 * 4;

@@ -57,11 +57,34 @@ class TestDatabase {
   data::Session admin_;
 };
 
+// Holds a reader's row locked from a connection of its own until it goes: on PostgreSQL by SELECT ... FOR
+// UPDATE in an open transaction; SQLite locks no less than the whole database (BEGIN EXCLUSIVE).
+class RowLock {
+ public:
+  RowLock(Backend backend, const std::string& connectionString, const std::string& cardNumber);
+  RowLock(TestDatabase& db, const std::string& cardNumber)
+      : RowLock(db.backend(), db.ConnectionString(), cardNumber) {}
+  ~RowLock();
+  RowLock(const RowLock&) = delete;
+  RowLock& operator=(const RowLock&) = delete;
+
+  // PostgreSQL: whether another session waits for this lock now.
+  bool SomeoneWaits();
+  // PostgreSQL: waits (polling, at most about a minute) until another session waits for this lock.
+  bool AwaitWaiter();
+
+ private:
+  data::Session locker_;
+};
+
 // Runs the statements of a fixture file (tests/fixtures/<name>) through the session.
 void RunFixture(data::Session& session, const std::string& fixtureName);
 
 // The path of the per-process odbc.ini that ODBCINI points at.
 std::string OdbcIniPath();
+
+// Adds or replaces a data source of the per-process odbc.ini: its section body, "Key = value" lines.
+void RegisterOdbcSection(const std::string& name, const std::string& body);
 
 // A small valid photo value in the stored format (16-bit BMP, 5-6-5 bit fields, rows bottom-up) of the
 // given size, every pixel the given 5-6-5 colour.

@@ -1,0 +1,36 @@
+// Storing one reader's photo: one guarded statement, whose affected-row count decides the outcome.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "data/ReaderStatements.h"
+#include "data/Session.h"
+
+namespace data {
+
+enum class StoreOutcome {
+  Stored,
+  NoSuchCard,      // no reader has the card number
+  CardShared,      // several readers have it (trailing blanks ignored): none of them is changed
+  PhotoChanged,    // the current photo is no longer what the guard allows: someone changed it meanwhile
+  NotBitmap,       // the current photo is a picture of another format: kept
+  TimedOut,        // the server did not finish in time (a row locked by another program, a busy database)
+  Cancelled,       // Session::Cancel() ended the store
+  DatabaseError,   // the server refused the statement
+  ConnectionLost,  // the connection to the server is gone
+};
+
+struct StoreResult {
+  StoreOutcome outcome = StoreOutcome::Stored;
+  std::string driverText;  // the driver's diagnostic for the database failures, else empty
+};
+
+// Stores the photo as pe_photo of the one reader with that card number, when its current photo passes
+// the guard: one statement, autocommitted, that changes that row or nothing. Only when it changed
+// nothing does a second statement read why. Never throws.
+StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                       PhotoGuard guard);
+
+}  // namespace data

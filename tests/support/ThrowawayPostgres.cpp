@@ -1,0 +1,73 @@
+#include "support/ThrowawayPostgres.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "data/Session.h"
+#include "support/TestDatabase.h"
+
+namespace testsupport {
+
+std::unique_ptr<ThrowawayPostgres> ThrowawayPostgres::Start() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "cardphoto-pg-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "cannot create a folder for a PostgreSQL server";
+    return nullptr;
+  }
+  std::unique_ptr<ThrowawayPostgres> server(new ThrowawayPostgres(pattern));
+  if (!server->Script("pg-start")) {
+    ADD_FAILURE() << "scripts/pg-start failed";
+    return nullptr;
+  }
+  std::stringstream env;
+  env << std::ifstream(server->folder_ / "env").rdbuf();
+  std::smatch port;
+  const std::string text = env.str();
+  if (!std::regex_search(text, port, std::regex("CARDPHOTO_PG_PORT=([0-9]+)"))) {
+    ADD_FAILURE() << "no port in " << (server->folder_ / "env");
+    return nullptr;
+  }
+  server->port_ = port[1];
+  try {
+    data::Session session;
+    session.ConnectString(server->ConnectionString());
+    RunFixture(session, "schema-postgres.sql");
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "cannot set up the reader schema: " << error.what();
+    return nullptr;
+  }
+  return server;
+}
+
+ThrowawayPostgres::~ThrowawayPostgres() {
+  Script("pg-stop");
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+bool ThrowawayPostgres::Script(const std::string& name) const {
+  const std::string command = "bash '" + std::string(CARDPHOTO_SOURCE_DIR) + "/scripts/" + name + "' '" +
+                              folder_.string() + "' >/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
+bool ThrowawayPostgres::Stop() { return Script("pg-stop"); }
+
+bool ThrowawayPostgres::StartAgain() { return Script("pg-start"); }
+
+std::string ThrowawayPostgres::ConnectionString() const {
+  return "Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + port_ +
+         ";Database=libtest;UID=libtest;PWD=libtest;";
+}
+
+void ThrowawayPostgres::RegisterDataSource(const std::string& name) const {
+  RegisterOdbcSection(name, "Driver = PostgreSQL Unicode\nServername = 127.0.0.1\nPort = " + port_ +
+                                "\nDatabase = libtest\n");
+}
+
+}  // namespace testsupport

@@ -1,0 +1,37 @@
+// A PostgreSQL server of a test's own (scripts/pg-start in a temporary folder), for tests that stop the
+// server under a running import and start it again. The shared test server must never be stopped.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace testsupport {
+
+class ThrowawayPostgres {
+ public:
+  // A running server with the database "libtest" (login libtest/libtest) and the reader schema in its
+  // public schema; nullptr (with ADD_FAILURE) when it cannot be started.
+  static std::unique_ptr<ThrowawayPostgres> Start();
+  ~ThrowawayPostgres();  // stops the server and removes its folder
+  ThrowawayPostgres(const ThrowawayPostgres&) = delete;
+  ThrowawayPostgres& operator=(const ThrowawayPostgres&) = delete;
+
+  // Stops the server (fast shutdown: open connections are ended) / starts it again on the same port.
+  bool Stop();
+  bool StartAgain();
+
+  // DSN-less connection string, for data::Session::ConnectString.
+  std::string ConnectionString() const;
+  // Registers a data source for the server in the per-process odbc.ini; login libtest, password libtest.
+  void RegisterDataSource(const std::string& name) const;
+
+ private:
+  explicit ThrowawayPostgres(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  bool Script(const std::string& name) const;
+
+  std::filesystem::path folder_;
+  std::string port_;
+};
+
+}  // namespace testsupport
