@@ -16,25 +16,43 @@ StoreOutcome OutcomeOf(DbFailure failure) {
   return StoreOutcome::DatabaseError;
 }
 
+// What the read after a store finds: how many readers have the card number, whether the guard allows
+// replacing the (last) one's photo and whether it already holds exactly this photo.
+struct CurrentPhoto {
+  int readers = 0;
+  bool replaceable = false;
+  bool same = false;
+};
+
+CurrentPhoto ReadCurrentPhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                              PhotoGuard guard) {
+  auto rows = session.Open(StoreCheckStatement(session.dialect(), guard), {cardNumber});
+  CurrentPhoto current;
+  for (; !rows->Eof(); rows->Next(), ++current.readers) {
+    current.replaceable = rows->AsInteger("replaceable") == 1;
+    const Bytes value = rows->AsBytes("pe_photo").value_or(Bytes());
+    current.same = std::ranges::equal(value, photo);
+  }
+  rows->Close();
+  return current;
+}
+
 // Reads the rows the store looked for. A row already holding exactly this photo counts as stored: the
 // reply to an earlier attempt of the same store may have been lost with the connection.
 StoreOutcome WhyNothingChanged(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                                PhotoGuard guard) {
-  auto rows = session.Open(StoreCheckStatement(session.dialect(), guard), {cardNumber});
-  int readers = 0;
-  bool replaceable = false, same = false;
-  for (; !rows->Eof(); rows->Next(), ++readers) {
-    replaceable = rows->AsInteger("replaceable") == 1;
-    const Bytes current = rows->AsBytes("pe_photo").value_or(Bytes());
-    same = std::ranges::equal(current, photo);
-  }
-  rows->Close();
-  if (readers == 0) return StoreOutcome::NoSuchCard;
-  if (readers > 1) return StoreOutcome::CardShared;
-  if (same) return StoreOutcome::Stored;
+  const CurrentPhoto current = ReadCurrentPhoto(session, cardNumber, photo, guard);
+  if (current.readers == 0) return StoreOutcome::NoSuchCard;
+  if (current.readers > 1) return StoreOutcome::CardShared;
+  if (current.same) return StoreOutcome::Stored;
   // The guard allows the photo now, so it did not when the store ran: it changed in between.
-  if (replaceable || guard != PhotoGuard::EmptyOrBitmap) return StoreOutcome::PhotoChanged;
+  if (current.replaceable || guard != PhotoGuard::EmptyOrBitmap) return StoreOutcome::PhotoChanged;
   return StoreOutcome::NotBitmap;
+}
+
+StoreResult Failure(const std::exception& error) {
+  if (const auto* db = dynamic_cast<const DbError*>(&error)) return {OutcomeOf(db->failure()), db->what()};
+  return {StoreOutcome::DatabaseError, error.what()};
 }
 
 }  // namespace
@@ -49,10 +67,22 @@ StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::spa
     // The statement's uniqueness test keeps it from changing more than one row; a driver that cannot
     // count (-1) is answered by the read.
     return {WhyNothingChanged(session, cardNumber, photo, guard), {}};
-  } catch (const DbError& error) {
-    return {OutcomeOf(error.failure()), error.what()};
   } catch (const std::exception& error) {
-    return {StoreOutcome::DatabaseError, error.what()};
+    return Failure(error);
+  }
+}
+
+StoreResult PredictStore(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                         PhotoGuard guard) {
+  try {
+    const CurrentPhoto current = ReadCurrentPhoto(session, cardNumber, photo, guard);
+    if (current.readers == 0) return {StoreOutcome::NoSuchCard, {}};
+    if (current.readers > 1) return {StoreOutcome::CardShared, {}};
+    if (current.replaceable || current.same) return {};
+    // Selected as a reader without a photo, it has one now; or its photo is a picture of another format.
+    return {guard == PhotoGuard::EmptyOrBitmap ? StoreOutcome::NotBitmap : StoreOutcome::PhotoChanged, {}};
+  } catch (const std::exception& error) {
+    return Failure(error);
   }
 }
 

@@ -33,4 +33,10 @@ struct StoreResult {
 StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                        PhotoGuard guard);
 
+// What StorePhoto would do, found with the read alone: changes nothing (a dry run). Stored when the store
+// would store the photo; the failures the read can tell (NoSuchCard, CardShared, NotBitmap, PhotoChanged)
+// and the database failures as StorePhoto gives them.
+StoreResult PredictStore(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                         PhotoGuard guard);
+
 }  // namespace data

@@ -70,15 +70,20 @@ std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const I
 // the connection lost for good, no further reader is handled or reported.
 class Run {
  public:
-  Run(data::Session& session, data::PhotoGuard guard, ImportObserver& observer, const PhotoFolder& folder,
-      ImportResult& result)
-      : guard_(guard), observer_(observer), folder_(folder), result_(result), storer_(session) {}
+  Run(data::Session& session, data::PhotoGuard guard, bool dryRun, ImportObserver& observer,
+      const PhotoFolder& folder, ImportResult& result)
+      : guard_(guard),
+        observer_(observer),
+        folder_(folder),
+        result_(result),
+        storer_(session, dryRun ? StoreAction(PredictReconnecting) : StoreAction(StoreReconnecting)) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
-    FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile, {}};
+    FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, ReaderOutcome::NoFile, {}};
     if (plan.choice == FileChoice::NoIdentifier) reader.reason = kNoIdentifierReason;
     if (plan.choice == FileChoice::NoIdentifier || plan.choice == FileChoice::NoFile) return Finish(reader);
     reader.path = JoinPath(folder_.folder(), plan.file.shown);
+    reader.fileName = plan.file.name;
     if (plan.choice == FileChoice::Shared) return Fail(reader, kSharedFileReason);
     observer_.CurrentReader(reader.path, row.cardNumber, row.name);
     observer_.ProcessEvents();
@@ -146,6 +151,7 @@ class Run {
         break;
     }
     observer_.Finished(reader);
+    result_.readers.push_back(reader);
     observer_.Progress(++done_, result_.selected);
   }
 
@@ -230,7 +236,9 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   const std::vector<PlannedReader> plan = PlanReaders(rows, folder, options.rule, options.ruleIndex);
   // From here on the session belongs to the run's store worker.
   const auto photoGuard = options.skipReadersWithPhoto ? data::PhotoGuard::Empty : data::PhotoGuard::EmptyOrBitmap;
-  Run run(session, photoGuard, observer, folder, result);
+  result.folder = folder.folder();
+  result.pictures = folder.Pictures();
+  Run run(session, photoGuard, options.dryRun, observer, folder, result);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {

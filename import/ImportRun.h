@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "data/Session.h"
 #include "import/PhotoLookup.h"
@@ -29,6 +30,9 @@ struct ImportOptions {
   CategoryChoice categoryChoice = CategoryChoice::NotChosen;
   long long category = 0;
   std::optional<std::string> department;
+  // Everything but the store: the run reads each selected reader's current row instead and reports the
+  // photos it would store as stored (a store failure the read can tell is predicted as a failure).
+  bool dryRun = false;
 };
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between
@@ -51,6 +55,8 @@ struct FinishedReader {
   std::string path;  // the path shown; empty when no file was found
   std::string cardNumber;
   std::string name;
+  std::string identifier;  // as the lookup compared it
+  std::string fileName;    // the file's name as on disk; empty when no file was found
   ReaderOutcome outcome = ReaderOutcome::NoFile;
   std::string reason;  // why it failed or has no file, as logged after the path; empty when not known
 };
@@ -103,6 +109,10 @@ struct ImportResult {
   int failed = 0;    // files found that could not be normalized or stored
   int noFile = 0;    // readers without a photo file
   FinishedReader lastReader;  // with DatabaseLost: the reader whose store found the server gone (failed)
+  // For the run report: every finished reader in reader order, and the folder's picture files.
+  std::vector<FinishedReader> readers;
+  std::string folder;
+  std::vector<FoundFile> pictures;
 };
 
 inline constexpr const char* kCompletionMessage = "相片导入已全部完成，请检查！";

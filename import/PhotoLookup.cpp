@@ -107,6 +107,13 @@ PhotoFolder::PhotoFolder(std::string folder) : folder_(std::move(folder)) {
 
 PhotoFolder::~PhotoFolder() = default;
 
+std::vector<FoundFile> PhotoFolder::Pictures() const {
+  std::vector<FoundFile> pictures;
+  pictures.reserve(entries_.size());
+  for (const Entry& entry : entries_) pictures.push_back(FoundFile{entry.name, entry.shown});
+  return pictures;
+}
+
 const PhotoFolder::Entry* PhotoFolder::EntryAt(const Index& index, const std::string& key) const {
   const auto it = index.find(key);
   return it == index.end() ? nullptr : &entries_[it->second];

@@ -5,9 +5,12 @@
 
 namespace photoimport {
 
-data::StoreResult StoreReconnecting(data::Session& session, const std::string& cardNumber,
-                                    std::span<const std::uint8_t> photo, data::PhotoGuard guard) {
-  const data::StoreResult first = data::StorePhoto(session, cardNumber, photo, guard);
+namespace {
+
+data::StoreResult Reconnecting(decltype(&data::StorePhoto) attempt, data::Session& session,
+                               const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                               data::PhotoGuard guard) {
+  const data::StoreResult first = attempt(session, cardNumber, photo, guard);
   if (first.outcome != data::StoreOutcome::ConnectionLost) return first;
   try {
     session.Reconnect();
@@ -16,11 +19,23 @@ data::StoreResult StoreReconnecting(data::Session& session, const std::string& c
   }
   // The first attempt may have been carried out before its reply was lost: the store then finds the
   // photo already there, which counts as stored.
-  return data::StorePhoto(session, cardNumber, photo, guard);
+  return attempt(session, cardNumber, photo, guard);
 }
 
-PhotoStoreWorker::PhotoStoreWorker(data::Session& session)
-    : session_(session), thread_([this](std::stop_token stop) { Serve(stop); }) {}
+}  // namespace
+
+data::StoreResult StoreReconnecting(data::Session& session, const std::string& cardNumber,
+                                    std::span<const std::uint8_t> photo, data::PhotoGuard guard) {
+  return Reconnecting(&data::StorePhoto, session, cardNumber, photo, guard);
+}
+
+data::StoreResult PredictReconnecting(data::Session& session, const std::string& cardNumber,
+                                      std::span<const std::uint8_t> photo, data::PhotoGuard guard) {
+  return Reconnecting(&data::PredictStore, session, cardNumber, photo, guard);
+}
+
+PhotoStoreWorker::PhotoStoreWorker(data::Session& session, StoreAction action)
+    : session_(session), action_(std::move(action)), thread_([this](std::stop_token stop) { Serve(stop); }) {}
 
 void PhotoStoreWorker::Store(const std::string& cardNumber, imaging::MemoryStream& photo, data::PhotoGuard guard) {
   {
@@ -57,7 +72,7 @@ void PhotoStoreWorker::Serve(std::stop_token stop) {
   std::unique_lock lock(mutex_);
   while (changed_.wait(lock, stop, [this] { return state_ == State::Requested; })) {
     lock.unlock();
-    data::StoreResult result = StoreReconnecting(session_, cardNumber_, photo_.bytes, guard_);
+    data::StoreResult result = action_(session_, cardNumber_, photo_.bytes, guard_);
     lock.lock();
     result_ = std::move(result);
     state_ = State::Finished;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -24,12 +25,20 @@ namespace photoimport {
 data::StoreResult StoreReconnecting(data::Session& session, const std::string& cardNumber,
                                     std::span<const std::uint8_t> photo, data::PhotoGuard guard);
 
+// What the worker does with each photo: StorePhoto (the default), or, in a dry run, PredictStore.
+using StoreAction = std::function<data::StoreResult(data::Session&, const std::string& cardNumber,
+                                                    std::span<const std::uint8_t> photo, data::PhotoGuard)>;
+
+// As StoreReconnecting, with PredictStore instead of StorePhoto: changes nothing.
+data::StoreResult PredictReconnecting(data::Session& session, const std::string& cardNumber,
+                                      std::span<const std::uint8_t> photo, data::PhotoGuard guard);
+
 // The thread lives as long as the worker. While a store is in flight the worker alone uses the session
 // (only Session::Cancel() may come from elsewhere); the owner uses it again only after the store's result
 // or the worker's end. The destructor lets a store in flight finish.
 class PhotoStoreWorker {
  public:
-  explicit PhotoStoreWorker(data::Session& session);
+  explicit PhotoStoreWorker(data::Session& session, StoreAction action = StoreReconnecting);
   PhotoStoreWorker(const PhotoStoreWorker&) = delete;
   PhotoStoreWorker& operator=(const PhotoStoreWorker&) = delete;
 
@@ -50,6 +59,7 @@ class PhotoStoreWorker {
   data::StoreResult TakeResult();
 
   data::Session& session_;
+  const StoreAction action_;
   std::mutex mutex_;
   std::condition_variable_any changed_;
   // Guarded by mutex_; handed over with the request.

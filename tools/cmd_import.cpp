@@ -17,6 +17,7 @@
 #include "data/Session.h"
 #include "import/ImportRun.h"
 #include "import/ReaderLists.h"
+#include "import/RunReportRows.h"
 #include "tools/Commands.h"
 #include "tools/NamingRuleOption.h"
 
@@ -30,7 +31,7 @@ using photoimport::RunOutcome;
 
 constexpr const char* kUsage =
     "  import --folder DIR [--by card|idcard|campus|name] [--rule exact|segment:N|prefix:N]\n"
-    "         [--replace] [--category all|ID] [--department NAME]\n"
+    "         [--replace] [--category all|ID] [--department NAME] [--dry-run] [--report FILE]\n"
     "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
     "      --by        identifier the file names carry: card number (default), identity-card number,\n"
@@ -41,6 +42,13 @@ constexpr const char* kUsage =
     "      --replace   also replace photos already stored (default: such readers are skipped)\n"
     "      --category  required with --by name: all, or a category number (pe_dzlx)\n"
     "      --department  with a category number: only readers of this department, as stored\n"
+    "      --dry-run   does everything but the store: selects, looks up, decodes and normalizes (so\n"
+    "                  damaged files show), reads each reader's current photo to predict the store,\n"
+    "                  and changes nothing in the database; stored=N counts the photos that would be\n"
+    "                  stored; lines and exit statuses as in a real run\n"
+    "      --report FILE  writes a CSV report (UTF-8, for a spreadsheet): one row per selected reader\n"
+    "                  (card number, name, identifier, file, outcome stored/ready/failed/nofile,\n"
+    "                  reason), then one row per picture file of the folder no reader took (unused)\n"
     "      --dsn       ODBC data source (user default sa, password default empty); without --dsn the\n"
     "                  stored connection settings are used (data source LibODBC, user sa, empty\n"
     "                  password when none are stored)\n"
@@ -85,6 +93,7 @@ struct Arguments {
   bool haveCategory = false;
   std::optional<std::string> dsn, user, password, passwordFile;
   std::optional<data::Timeouts> timeouts;
+  std::optional<std::string> report;
 };
 
 int Usage(const std::string& problem) {
@@ -117,7 +126,7 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
 
 const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
                                               "--department", "--dsn", "--user", "--password",
-                                              "--password-file", "--timeout"};
+                                              "--password-file", "--timeout", "--report"};
 
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
   int seconds = 0;
@@ -134,6 +143,10 @@ std::string Parse(int argc, char** argv, Arguments& args) {
     const std::string option = argv[i];
     if (option == "--replace") {
       args.options.skipReadersWithPhoto = false;
+      continue;
+    }
+    if (option == "--dry-run") {
+      args.options.dryRun = true;
       continue;
     }
     if (option == "--" && i + 1 == argc) break;
@@ -162,6 +175,8 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       args.password = value;
     } else if (option == "--password-file") {
       args.passwordFile = value;
+    } else if (option == "--report") {
+      args.report = value;
     } else if (option == "--timeout") {
       if (!ParseTimeout(value, args.timeouts)) return "bad --timeout " + value + " (whole seconds, 1 or more)";
     } else {
@@ -312,6 +327,14 @@ int ImportMain(int argc, char** argv) {
               result.noFile);
   if (const std::string note = EmptyRunNote(args.options, result); !note.empty())
     std::fprintf(stderr, "card-photo import: %s\n", note.c_str());
+  if (args.report) {
+    const std::string problem =
+        photoimport::WriteRunReport(*args.report, photoimport::RunReportRows(result, args.options.dryRun));
+    if (!problem.empty()) {
+      std::fprintf(stderr, "card-photo import: cannot write the report %s: %s\n", args.report->c_str(), problem.c_str());
+      return 2;
+    }
+  }
   return ExitCodeOf(result);
 }
 

@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "CsvReader.h"
 #include "ScratchFolder.h"
 #include "imaging/PhotoStream.h"
 #include "support/TestDatabase.h"
@@ -23,6 +25,8 @@
 
 namespace {
 
+using importtest::ReadCsv;
+using importtest::Record;
 using importtest::ScratchFolder;
 using testsupport::Backend;
 using testsupport::TestDatabase;
@@ -91,7 +95,12 @@ class ImportCommandTest : public ::testing::TestWithParam<Backend> {
     auto db = TestDatabase::Create(GetParam(), {.withDemoData = true});
     if (!db) return {};
     if (prepare) prepare(*db);
-    const TestDatabase::Dsn dsn = db->RegisterDataSource("CardPhotoTest");
+    return ImportInto(*db, arguments, passwordOption);
+  }
+
+  // card-photo import on the database as it is (a later --folder overrides the demo folder).
+  Output ImportInto(TestDatabase& db, const std::string& arguments, const std::string& passwordOption = "-") {
+    const TestDatabase::Dsn dsn = db.RegisterDataSource("CardPhotoTest");
     std::string command = kCardPhoto + " import --folder " + Quoted(photos_->path()) + " --dsn " + dsn.name +
                           " --user " + Quoted(dsn.user) + " ";
     if (passwordOption == "-") {
@@ -238,6 +247,129 @@ TEST_P(ImportCommandTest, PasswordFromAFileOrTheCommandLine) {
   const Output fromCommandLine = Import("", {}, "--password");
   EXPECT_EQ(fromCommandLine.LastLine(), "selected=25 stored=11 failed=1 nofile=13") << fromCommandLine.err;
   EXPECT_NE(fromCommandLine.err.find(warning), std::string::npos);
+}
+
+// Every reader's card number and photo, by card number: what a run may change.
+std::vector<std::pair<std::string, data::Bytes>> Photos(TestDatabase& db) {
+  auto rows = db.AdminSession().Open({"select pe_id, pe_photo from lib_people order by pe_id"});
+  std::vector<std::pair<std::string, data::Bytes>> photos;
+  for (; !rows->Eof(); rows->Next()) photos.emplace_back(rows->Text("pe_id"), rows->AsBytes("pe_photo").value_or(data::Bytes()));
+  rows->Close();
+  return photos;
+}
+
+// The report's records after the header (the byte-order mark taken off).
+std::vector<Record> ReportRecords(const std::string& path) {
+  std::ostringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  const std::string text = content.str();
+  EXPECT_EQ(text.rfind("\xEF\xBB\xBF", 0), 0u) << path;
+  std::vector<Record> records = ReadCsv(text.size() >= 3 ? text.substr(3) : text);
+  EXPECT_FALSE(records.empty()) << path;
+  if (!records.empty()) records.erase(records.begin());
+  return records;
+}
+
+constexpr int kOutcomeColumn = 4, kReasonColumn = 5;
+
+// A dry run stores nothing, and says what the real run then does: the same summary, failure lines, exit
+// status and report rows, `ready` standing for `stored`. A store failure the current row tells (a JPEG
+// kept) is predicted too.
+TEST_P(ImportCommandTest, DryRunChangesNothingAndPredictsTheRealRun) {
+  if (!TestDatabase::Create(GetParam())) GTEST_SKIP() << "no database server";
+  const struct {
+    const char* arguments;
+    std::function<void(TestDatabase&)> prepare;
+  } cases[] = {
+      {"", {}},
+      {"--replace", {}},
+      {"--by name --category all", {}},
+      {"--replace", [](TestDatabase& db) {
+         db.AdminSession().WritePhoto("A00001", data::Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0});
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    auto db = TestDatabase::Create(GetParam(), {.withDemoData = true});
+    ASSERT_TRUE(db);
+    if (c.prepare) c.prepare(*db);
+    const auto before = Photos(*db);
+    const Output dry = ImportInto(*db, std::string(c.arguments) + " --dry-run --report " + Quoted(scratch_.PathOf("dry.csv")));
+    EXPECT_TRUE(Photos(*db) == before) << "the dry run changed a photo";
+    const Output real = ImportInto(*db, std::string(c.arguments) + " --report " + Quoted(scratch_.PathOf("real.csv")));
+    EXPECT_FALSE(Photos(*db) == before) << "the real run stored nothing";
+
+    EXPECT_EQ(dry.exitCode, real.exitCode);
+    EXPECT_EQ(dry.LastLine(), real.LastLine()) << dry.err;
+    EXPECT_EQ(dry.err, real.err);
+    std::vector<Record> predicted = ReportRecords(scratch_.PathOf("dry.csv"));
+    const std::vector<Record> done = ReportRecords(scratch_.PathOf("real.csv"));
+    int ready = 0;
+    for (Record& record : predicted) {
+      ASSERT_EQ(record.size(), 6u);
+      EXPECT_NE(record[kOutcomeColumn], "stored");
+      if (record[kOutcomeColumn] == "ready") record[kOutcomeColumn] = "stored", ++ready;
+    }
+    EXPECT_GT(ready, 0);
+    EXPECT_EQ(predicted, done);
+  }
+}
+
+TEST_P(ImportCommandTest, ReportHasARowPerReaderAndPerUnusedPicture) {
+  if (!TestDatabase::Create(GetParam())) GTEST_SKIP() << "no database server";
+  ScratchFolder folder;
+  std::filesystem::copy(photos_->path(), folder.path());
+  folder.Write("notes.txt", "not a picture");
+  const Output output = Import("--folder " + Quoted(folder.path()) + " --report " + Quoted(scratch_.PathOf("r.csv")));
+  EXPECT_EQ(output.exitCode, 1) << output.err;
+  std::vector<Record> records = ReportRecords(scratch_.PathOf("r.csv"));
+  auto rowOf = [&](const std::string& card) {
+    for (const Record& record : records)
+      if (!record.empty() && record[0] == card) return record;
+    return Record{};
+  };
+  const Record stored = rowOf("A00001"), failed = rowOf("A00012"), nofile = rowOf("A00015");
+  ASSERT_EQ(stored.size(), 6u);
+  EXPECT_EQ(stored[2], "A00001");
+  EXPECT_EQ(stored[3], folder.PathOf("A00001.jpg"));
+  EXPECT_EQ(stored[kOutcomeColumn], "stored");
+  ASSERT_EQ(failed.size(), 6u);
+  EXPECT_EQ(failed[kOutcomeColumn], "failed");
+  EXPECT_EQ(failed[kReasonColumn], "图片有问题，未能导入！");
+  ASSERT_EQ(nofile.size(), 6u);
+  EXPECT_EQ(nofile[3], "");
+  EXPECT_EQ(nofile[kOutcomeColumn], "nofile");
+  EXPECT_EQ(nofile[kReasonColumn], "没有匹配的相片文件");
+
+  int readers = 0;
+  std::vector<std::string> unused;
+  for (const Record& record : records) {
+    ASSERT_EQ(record.size(), 6u);
+    if (record[kOutcomeColumn] != "unused") {
+      EXPECT_TRUE(unused.empty()) << "reader rows come first";
+      ++readers;
+    } else {
+      unused.push_back(std::filesystem::path(record[3]).filename().string());
+    }
+  }
+  EXPECT_EQ(readers, 25);
+  std::sort(unused.begin(), unused.end());
+  // A00002 has a photo (not selected), A00008 has expired, A00018's jpg wins over its png; the others
+  // are named by no card number. notes.txt is no picture. The GBK-named file (趙靜.jpg) comes once,
+  // though its name has two readings.
+  ASSERT_EQ(unused.size(), 7u);
+  unused.pop_back();
+  EXPECT_EQ(unused, (std::vector<std::string>{"A00002.jpg", "A00008.jpg", "A00018.png", "A00023_韩梅_计算机学院.jpg",
+                                              "A00024唐嫣.jpg", "tom smith.png"}));
+
+  // A00015 has no identity-card number: not looked up, and the reason says so.
+  Import("--by idcard --report " + Quoted(scratch_.PathOf("r.csv")));
+  records = ReportRecords(scratch_.PathOf("r.csv"));
+  const Record noIdentifier = rowOf("A00015");
+  ASSERT_EQ(noIdentifier.size(), 6u);
+  EXPECT_EQ(noIdentifier[2], "");
+  EXPECT_EQ(noIdentifier[kOutcomeColumn], "nofile");
+  EXPECT_EQ(noIdentifier[kReasonColumn], "读者标识为空，未查找相片文件");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
