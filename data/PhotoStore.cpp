@@ -72,6 +72,20 @@ StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::spa
   }
 }
 
+StoreResult ReplacePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                         std::span<const std::uint8_t> current) {
+  try {
+    const Bytes value(photo.begin(), photo.end()), expected(current.begin(), current.end());
+    const long long changed =
+        session.Execute(ReplacePhotoStatement(session.dialect()), {value, cardNumber, expected, cardNumber});
+    if (changed == 1) return {};
+    // Still a bitmap, but not the one backed up, is PhotoChanged: it was written in between.
+    return {WhyNothingChanged(session, cardNumber, photo, PhotoGuard::EmptyOrBitmap), {}};
+  } catch (const std::exception& error) {
+    return Failure(error);
+  }
+}
+
 StoreResult PredictStore(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                          PhotoGuard guard) {
   try {

@@ -20,6 +20,7 @@ enum class StoreOutcome {
   Cancelled,       // Session::Cancel() ended the store
   DatabaseError,   // the server refused the statement
   ConnectionLost,  // the connection to the server is gone
+  BackupFailed,    // the current photo could not be backed up, so it was not replaced (driverText: why)
 };
 
 struct StoreResult {
@@ -32,6 +33,12 @@ struct StoreResult {
 // nothing does a second statement read why. Never throws.
 StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                        PhotoGuard guard);
+
+// Replaces the photo of the one reader with that card number only while its current photo is exactly
+// `current` (a bitmap the caller has backed up): a photo written meanwhile by someone else is never
+// replaced without its backup. Outcomes as StorePhoto's with the guard EmptyOrBitmap. Never throws.
+StoreResult ReplacePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                         std::span<const std::uint8_t> current);
 
 // What StorePhoto would do, found with the read alone: changes nothing (a dry run). Stored when the store
 // would store the photo; the failures the read can tell (NoSuchCard, CardShared, NotBitmap, PhotoChanged)

@@ -98,6 +98,14 @@ std::vector<std::string> StorePhotoStatement(SqlDialect dialect, PhotoGuard guar
           "  and (select count(*) from lib_people where " + match + ")=1"};
 }
 
+std::vector<std::string> ReplacePhotoStatement(SqlDialect dialect) {
+  const std::string match = CardNumberMatch(dialect);
+  // An image column compares only once cast; varbinary(max) holds any image value.
+  const std::string current = dialect == SqlDialect::SqlServer ? "cast(pe_photo as varbinary(max))=?" : "pe_photo=?";
+  return {"update lib_people set pe_photo=?", "where " + match, "  and " + current,
+          "  and (select count(*) from lib_people where " + match + ")=1"};
+}
+
 std::vector<std::string> StoreCheckStatement(SqlDialect dialect, PhotoGuard guard) {
   return {"select pe_photo,", "  case when " + PhotoGuardCondition(dialect, guard) + " then 1 else 0 end as replaceable",
           "from lib_people where " + CardNumberMatch(dialect)};

@@ -41,6 +41,11 @@ std::string PhotoGuardCondition(SqlDialect dialect, PhotoGuard guard);
 // guard and the uniqueness are part of the one statement, so it changes exactly that row or nothing.
 std::vector<std::string> StorePhotoStatement(SqlDialect dialect, PhotoGuard guard);
 
+// As StorePhotoStatement, but the guard is the current photo itself (third marker; card number second
+// and fourth): the photo is replaced only while it is still exactly the value given, the one kept as
+// its backup.
+std::vector<std::string> ReplacePhotoStatement(SqlDialect dialect);
+
 // Every reader with the card number (marker): pe_photo, and "replaceable" 1 when the guard allows
 // replacing it, else 0. Asked only after a store that changed nothing, to tell why.
 std::vector<std::string> StoreCheckStatement(SqlDialect dialect, PhotoGuard guard);

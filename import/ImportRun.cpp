@@ -1,11 +1,14 @@
 #include "import/ImportRun.h"
 
+#include <chrono>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "app/Text.h"
 #include "imaging/PhotoStream.h"
+#include "import/BackupStore.h"
 #include "import/FailureReasons.h"
 #include "import/PhotoStoreWorker.h"
 #include "import/ReaderPlan.h"
@@ -70,13 +73,9 @@ std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const I
 // the connection lost for good, no further reader is handled or reported.
 class Run {
  public:
-  Run(data::Session& session, data::PhotoGuard guard, bool dryRun, ImportObserver& observer,
+  Run(data::Session& session, data::PhotoGuard guard, StoreAction store, ImportObserver& observer,
       const PhotoFolder& folder, ImportResult& result)
-      : guard_(guard),
-        observer_(observer),
-        folder_(folder),
-        result_(result),
-        storer_(session, dryRun ? StoreAction(PredictReconnecting) : StoreAction(StoreReconnecting)) {}
+      : guard_(guard), observer_(observer), folder_(folder), result_(result), storer_(session, std::move(store)) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
     FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, ReaderOutcome::NoFile, {}};
@@ -166,6 +165,16 @@ class Run {
   PhotoStoreWorker storer_;             // the only user of the session while the run lasts
 };
 
+// What the run does with each photo: in a dry run only the read that predicts the store; a run that
+// replaces photos backs each one up first (into `backup`); otherwise the guarded store.
+StoreAction StoreActionFor(const ImportOptions& options, std::optional<PhotoBackup>& backup) {
+  if (options.dryRun) return PredictReconnecting;
+  if (options.skipReadersWithPhoto || !options.backupReplaced) return StoreReconnecting;
+  const std::filesystem::path root = options.backupRoot.empty() ? DefaultBackupRoot() : std::filesystem::path(options.backupRoot);
+  backup.emplace(PhotoBackup::ForRun(root, std::chrono::system_clock::now()));
+  return BackupStore(*backup);
+}
+
 ImportResult NotStarted(ImportCheck check) {
   ImportResult result;
   result.check = check;
@@ -238,7 +247,8 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   const auto photoGuard = options.skipReadersWithPhoto ? data::PhotoGuard::Empty : data::PhotoGuard::EmptyOrBitmap;
   result.folder = folder.folder();
   result.pictures = folder.Pictures();
-  Run run(session, photoGuard, options.dryRun, observer, folder, result);
+  std::optional<PhotoBackup> backup;
+  Run run(session, photoGuard, StoreActionFor(options, backup), observer, folder, result);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {
@@ -250,6 +260,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   }
   run.FinishStore();
   if (run.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
+  if (backup) result.backupFolder = backup->folder().string(), result.backedUp = backup->saved();
   return result;
 }
 

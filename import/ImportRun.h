@@ -33,6 +33,10 @@ struct ImportOptions {
   // Everything but the store: the run reads each selected reader's current row instead and reports the
   // photos it would store as stored (a store failure the read can tell is predicted as a failure).
   bool dryRun = false;
+  // A run that replaces photos first saves each photo it replaces into a backup folder of its own,
+  // made under backupRoot (empty: DefaultBackupRoot()), unless backupReplaced is false.
+  bool backupReplaced = true;
+  std::string backupRoot;
 };
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between
@@ -113,6 +117,9 @@ struct ImportResult {
   std::vector<FinishedReader> readers;
   std::string folder;
   std::vector<FoundFile> pictures;
+  // The run's backup folder and how many photos it holds (none: nothing was replaced, or no backups).
+  std::string backupFolder;
+  int backedUp = 0;
 };
 
 inline constexpr const char* kCompletionMessage = "相片导入已全部完成，请检查！";

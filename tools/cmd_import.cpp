@@ -32,6 +32,7 @@ using photoimport::RunOutcome;
 constexpr const char* kUsage =
     "  import --folder DIR [--by card|idcard|campus|name] [--rule exact|segment:N|prefix:N]\n"
     "         [--replace] [--category all|ID] [--department NAME] [--dry-run] [--report FILE]\n"
+    "         [--backup DIR | --no-backup]\n"
     "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
     "      --by        identifier the file names carry: card number (default), identity-card number,\n"
@@ -40,6 +41,12 @@ constexpr const char* kUsage =
     "                  N-th \"_\"-separated part (1-5); prefix:N: the identifier is the first N bytes of\n"
     "                  the name, a Chinese character counting 2 (1-32)\n"
     "      --replace   also replace photos already stored (default: such readers are skipped)\n"
+    "      --backup DIR  with --replace: before a photo is replaced, its old value is saved byte for\n"
+    "                  byte into a new folder of this run under DIR (default: the backups folder of the\n"
+    "                  user's data folder); a photo whose backup cannot be written is not replaced (the\n"
+    "                  reader fails). The folder is named on standard error at the end; card-photo\n"
+    "                  restore --folder FOLDER puts the old photos back\n"
+    "      --no-backup   with --replace: replace without keeping the old photos\n"
     "      --category  required with --by name: all, or a category number (pe_dzlx)\n"
     "      --department  with a category number: only readers of this department, as stored\n"
     "      --dry-run   does everything but the store: selects, looks up, decodes and normalizes (so\n"
@@ -94,6 +101,7 @@ struct Arguments {
   std::optional<std::string> dsn, user, password, passwordFile;
   std::optional<data::Timeouts> timeouts;
   std::optional<std::string> report;
+  bool haveBackup = false;
 };
 
 int Usage(const std::string& problem) {
@@ -126,7 +134,7 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
 
 const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
                                               "--department", "--dsn", "--user", "--password",
-                                              "--password-file", "--timeout", "--report"};
+                                              "--password-file", "--timeout", "--report", "--backup"};
 
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
   int seconds = 0;
@@ -143,6 +151,10 @@ std::string Parse(int argc, char** argv, Arguments& args) {
     const std::string option = argv[i];
     if (option == "--replace") {
       args.options.skipReadersWithPhoto = false;
+      continue;
+    }
+    if (option == "--no-backup") {
+      args.options.backupReplaced = false;
       continue;
     }
     if (option == "--dry-run") {
@@ -175,6 +187,9 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       args.password = value;
     } else if (option == "--password-file") {
       args.passwordFile = value;
+    } else if (option == "--backup") {
+      args.options.backupRoot = value;
+      args.haveBackup = true;
     } else if (option == "--report") {
       args.report = value;
     } else if (option == "--timeout") {
@@ -192,6 +207,7 @@ std::string Parse(int argc, char** argv, Arguments& args) {
   if (!args.dsn && (args.user || args.password || args.passwordFile))
     return "--user, --password and --password-file need --dsn";
   if (args.password && args.passwordFile) return "--password and --password-file exclude each other";
+  if (args.haveBackup && !args.options.backupReplaced) return "--backup and --no-backup exclude each other";
   return {};
 }
 
@@ -327,6 +343,9 @@ int ImportMain(int argc, char** argv) {
               result.noFile);
   if (const std::string note = EmptyRunNote(args.options, result); !note.empty())
     std::fprintf(stderr, "card-photo import: %s\n", note.c_str());
+  if (result.backedUp > 0)
+    std::fprintf(stderr, "card-photo import: the %d replaced photos are backed up in %s\n", result.backedUp,
+                 result.backupFolder.c_str());
   if (args.report) {
     const std::string problem =
         photoimport::WriteRunReport(*args.report, photoimport::RunReportRows(result, args.options.dryRun));

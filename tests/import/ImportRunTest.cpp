@@ -95,6 +95,7 @@ struct RecordingObserver : ImportObserver {
 class ImportRunTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
+    importtest::UseScratchDataFolder();
     db_ = TestDatabase::Create(GetParam());
     if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " server";
     session_.ConnectString(db_->ConnectionString());

@@ -36,4 +36,11 @@ class ScratchFolder {
   std::string path_;
 };
 
+// Points the user's data folder, where runs that replace photos keep their backups, at a scratch folder
+// of the test program (its child processes inherit it), so that tests never write into the real one.
+inline void UseScratchDataFolder() {
+  static const ScratchFolder dataHome;
+  setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
+}
+
 }  // namespace importtest
