@@ -269,6 +269,8 @@ void TJSZImportImages::NameControls() {
 }
 
 void TJSZImportImages::ConnectHandlers() {
+  memError->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(memError, &QPlainTextEdit::customContextMenuRequested, this, &TJSZImportImages::ShowLogMenu);
   connect(btPath, &QPushButton::clicked, this, &TJSZImportImages::btPathClick);
   connect(cbBackup, &QCheckBox::toggled, this, &TJSZImportImages::cbBackupClick);
   for (QRadioButton* radio : {rbType1, rbType2, rbType3, rbType4}) {

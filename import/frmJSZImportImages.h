@@ -7,8 +7,11 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 #include "connection/WindowLook.h"
+#include "import/ImportRun.h"
+#include "import/RunReport.h"
 
 class QCheckBox;
 class QComboBox;
@@ -52,6 +55,11 @@ class TJSZImportImages : public QWidget {
   // one above it; empty when there is none); an empty result means the user cancelled. Replaceable (tests).
   using FolderChooser = std::function<QString(QWidget* parent, const QString& prompt, const QString& startFolder)>;
   void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
+  // Asks where to save the run report (a save dialog by default); empty when cancelled. Tests replace it.
+  using SaveFileChooser = std::function<QString(QWidget* parent, const QString& caption, const QString& proposed)>;
+  void SetSaveFileChooser(SaveFileChooser chooser) { chooseSaveFile_ = std::move(chooser); }
+  // The log's context menu entry: saves the last run's report. False when there is no run to report.
+  bool SaveRunReport();
 
   data::Session& LibDB() const { return libDB_; }
 
@@ -134,8 +142,15 @@ class TJSZImportImages : public QWidget {
   void SetRunning(bool running);
   bool AskToStopRun();
 
+  // The end of a run's log (frmJSZImportImagesReport.cpp): the summary, the backup folder when it holds
+  // anything, and the report kept for the log's context menu.
+  void LogRunEnd(const photoimport::ImportResult& result);
+  void ShowLogMenu(const QPoint& position);
+
   data::Session& libDB_;
   FolderChooser chooseFolder_;
+  SaveFileChooser chooseSaveFile_;
+  std::vector<photoimport::ReportRow> lastReport_;
   bool running_ = false;
   bool stopRequested_ = false;
 };

@@ -182,18 +182,18 @@ void TJSZImportImages::btImportClick() {
       return;
     case RunOutcome::DatabaseLost:
       memError->appendPlainText(Text(photoimport::DatabaseLostMessage(result)));
-      memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      LogRunEnd(result);
       Inform(this, photoimport::DatabaseLostMessage(result), QMessageBox::Warning);
       if (stopRequested_) close();
       return;
     case RunOutcome::Stopped:
-      memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      LogRunEnd(result);
       Inform(this, kStoppedMessage);
       close();  // the stop was asked for by the exit button
       return;
     case RunOutcome::Completed:
       Inform(this, photoimport::kCompletionMessage, QMessageBox::NoIcon);
-      memError->appendPlainText(Text(photoimport::SummaryLine(result)));
+      LogRunEnd(result);
       if (stopRequested_) close();  // the exit came during the last reader
       return;
   }

@@ -14,6 +14,9 @@ QApplication& Application() {
   // The windows are tested without a display unless a platform is asked for.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static QApplication* application = [] {
+    // Runs that replace photos keep backups in the user's data folder: a folder of the test program's own.
+    static char dataHome[] = "/tmp/cardphoto-gui-data.XXXXXX";
+    if (mkdtemp(dataHome)) setenv("XDG_DATA_HOME", dataHome, 1);
     auto* created = new QApplication(argc, argv);
     LoadToolkitTranslation(*created);  // as the program does: the toolkit's own texts in Chinese
     return created;

@@ -17,6 +17,8 @@
 #include <string>
 
 #include "GuiTestSupport.h"
+#include <QFileInfo>
+#include <sstream>
 #include "import/frmJSZImportImages.h"
 #include "support/TestDatabase.h"
 
@@ -131,6 +133,32 @@ TEST_P(ImportRunWindowTest, RunDisablesTheOptionsShowsProgressAndReportsCompleti
   EXPECT_TRUE(window_->palImg->isVisible());
   EXPECT_EQ(window_->imgTmp->pixmap().size(), QSize(110, 110));  // the last photo: 227 x 149 cropped square
   EXPECT_TRUE(window_->lbNo->text().startsWith(QString("证号：A0000")));
+}
+
+// A replacing run names its backup folder at the end of the log, and the log's menu saves the report.
+TEST_P(ImportRunWindowTest, ReplacingRunNamesItsBackupAndTheReportIsSaved) {
+  db_->AdminSession().WritePhoto("A00002", testsupport::MakeSamplePhoto());
+  window_->cbOkNot->setChecked(false);
+  EXPECT_FALSE(window_->SaveRunReport()) << "no run yet";
+  RecordedMessageBoxes boxes(QMessageBox::Yes);
+  window_->btImport->click();
+  EXPECT_TRUE(LastLogLine().startsWith(QString("被替换的 1 张相片已备份在："))) << LastLogLine().toStdString();
+  const std::filesystem::path backupFolder = LastLogLine().section(QString("："), 1).toStdString();
+  EXPECT_TRUE(std::filesystem::exists(backupFolder / "A00002.bmp"));
+
+  const std::filesystem::path report = folder_.path() / "report.csv";
+  QString proposed;
+  window_->SetSaveFileChooser([&](QWidget*, const QString&, const QString& name) {
+    proposed = name;
+    return QString::fromStdString(report.string());
+  });
+  EXPECT_TRUE(window_->SaveRunReport());
+  EXPECT_TRUE(QFileInfo(proposed).fileName().startsWith(QString("导入报告-"))) << proposed.toStdString();
+  std::ostringstream content;
+  content << std::ifstream(report, std::ios::binary).rdbuf();
+  int stored = 0;
+  for (std::size_t at = 0; (at = content.str().find(",stored,", at)) != std::string::npos; ++at) ++stored;
+  EXPECT_EQ(stored, 3) << content.str();
 }
 
 TEST_P(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
