@@ -79,8 +79,9 @@ class Run {
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
     FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, ReaderOutcome::NoFile, {}};
-    if (plan.choice == FileChoice::NoIdentifier) reader.reason = kNoIdentifierReason;
+    reader.reason = plan.choice == FileChoice::NoIdentifier ? std::string(kNoIdentifierReason) : plan.reason;
     if (plan.choice == FileChoice::NoIdentifier || plan.choice == FileChoice::NoFile) return Finish(reader);
+    if (plan.choice == FileChoice::Refused) return Fail(reader, plan.reason);
     reader.path = JoinPath(folder_.folder(), plan.file.shown);
     reader.fileName = plan.file.name;
     if (plan.choice == FileChoice::Shared) return Fail(reader, kSharedFileReason);
@@ -242,7 +243,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.outcome = RunOutcome::Completed;
   observer.Progress(0, result.selected);
 
-  const std::vector<PlannedReader> plan = PlanReaders(rows, folder, options.rule, options.ruleIndex);
+  const std::vector<PlannedReader> plan = PlanReaders(rows, folder, options.rule, options.ruleIndex, options.mapping ? &*options.mapping : nullptr);
   // From here on the session belongs to the run's store worker.
   const auto photoGuard = options.skipReadersWithPhoto ? data::PhotoGuard::Empty : data::PhotoGuard::EmptyOrBitmap;
   result.folder = folder.folder();

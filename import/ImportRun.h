@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/Session.h"
+#include "import/MappingFile.h"
 #include "import/PhotoLookup.h"
 #include "import/SelectionStatement.h"
 
@@ -35,6 +36,8 @@ struct ImportOptions {
   bool dryRun = false;
   // A run that replaces photos first saves each photo it replaces into a backup folder of its own,
   // made under backupRoot (empty: DefaultBackupRoot()), unless backupReplaced is false.
+  // Each reader's file as a mapping file names it, instead of the naming rule (rule and ruleIndex unused).
+  std::optional<PhotoMapping> mapping;
   bool backupReplaced = true;
   std::string backupRoot;
 };

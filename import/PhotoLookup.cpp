@@ -107,6 +107,11 @@ PhotoFolder::PhotoFolder(std::string folder) : folder_(std::move(folder)) {
 
 PhotoFolder::~PhotoFolder() = default;
 
+FoundFile PhotoFolder::FindNamed(const std::string& fileName) const {
+  const Entry* entry = EntryAt(exact_, FoldName(fileName));
+  return entry ? FoundFile{entry->name, entry->shown} : FoundFile{};
+}
+
 std::vector<FoundFile> PhotoFolder::Pictures() const {
   std::vector<FoundFile> pictures;
   pictures.reserve(entries_.size());

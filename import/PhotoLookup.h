@@ -86,6 +86,8 @@ class PhotoFolder {
   std::string FindByRule(const std::string& identifier, NamingRule rule, int index) const;
   // As FindByRule, with the reading of the name that matched.
   FoundFile FindFile(const std::string& identifier, NamingRule rule, int index) const;
+  // The picture file of that name (a mapping file's), ASCII letter case ignored; empty when none.
+  FoundFile FindNamed(const std::string& fileName) const;
   // The picture files of the listing in search order, one per reading of each name.
   std::vector<FoundFile> Pictures() const;
 

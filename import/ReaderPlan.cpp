@@ -4,8 +4,29 @@
 
 namespace photoimport {
 
+namespace {
+
+PlannedReader MappedReader(const ReaderRow& row, const PhotoFolder& folder, const PhotoMapping& mapping) {
+  PlannedReader reader;
+  const std::optional<MappedFile> mapped = mapping.Find(row.identifier);
+  if (!mapped) return reader;
+  if (!mapped->reason.empty()) {
+    reader.choice = FileChoice::Refused;
+    reader.reason = mapped->reason;
+    return reader;
+  }
+  reader.file = folder.FindNamed(mapped->fileName);
+  if (reader.file.empty()) reader.reason = MissingMappedFileReason(mapped->fileName);
+  else reader.choice = FileChoice::Found;
+  return reader;
+}
+
+}  // namespace
+
+std::string MissingMappedFileReason(const std::string& fileName) { return "对照文件所列的相片文件不存在：" + fileName; }
+
 std::vector<PlannedReader> PlanReaders(const std::vector<ReaderRow>& rows, const PhotoFolder& folder,
-                                       NamingRule rule, int ruleIndex) {
+                                       NamingRule rule, int ruleIndex, const PhotoMapping* mapping) {
   std::vector<PlannedReader> plan;
   plan.reserve(rows.size());
   std::unordered_map<std::string, int> takers;  // file name on disk -> readers that would take it
@@ -13,13 +34,13 @@ std::vector<PlannedReader> PlanReaders(const std::vector<ReaderRow>& rows, const
     PlannedReader reader;
     if (row.identifier.empty()) {
       reader.choice = FileChoice::NoIdentifier;
+    } else if (mapping) {
+      reader = MappedReader(row, folder, *mapping);
     } else {
       reader.file = folder.FindFile(row.identifier, rule, ruleIndex);
-      if (!reader.file.empty()) {
-        reader.choice = FileChoice::Found;
-        ++takers[reader.file.name];
-      }
+      if (!reader.file.empty()) reader.choice = FileChoice::Found;
     }
+    if (reader.choice == FileChoice::Found) ++takers[reader.file.name];
     plan.push_back(std::move(reader));
   }
   for (PlannedReader& reader : plan) {

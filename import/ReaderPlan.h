@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "import/MappingFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {
@@ -23,15 +24,21 @@ enum class FileChoice {
   NoIdentifier,  // empty identifier: not looked up
   NoFile,        // no file matches
   Shared,        // `file` matches other selected readers too: not imported
+  Refused,       // the mapping file cannot serve the reader (`reason`)
 };
 
 struct PlannedReader {
   FileChoice choice = FileChoice::NoFile;
   FoundFile file;  // for Found and Shared
+  std::string reason;  // for Refused, and for NoFile when the mapping names a file that is not there
 };
 
-// The choice for each row, in the order of the rows.
+// The choice for each row, in the order of the rows. With a mapping, each reader's file is the one the
+// mapping names for its identifier, instead of the naming rule's.
 std::vector<PlannedReader> PlanReaders(const std::vector<ReaderRow>& rows, const PhotoFolder& folder,
-                                       NamingRule rule, int ruleIndex);
+                                       NamingRule rule, int ruleIndex, const PhotoMapping* mapping = nullptr);
+
+// A mapped file that is not in the folder: "对照文件所列的相片文件不存在：NAME".
+std::string MissingMappedFileReason(const std::string& fileName);
 
 }  // namespace photoimport

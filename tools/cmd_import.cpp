@@ -16,6 +16,7 @@
 #include "app/SettingsStore.h"
 #include "data/Session.h"
 #include "import/ImportRun.h"
+#include "import/MappingFile.h"
 #include "import/ReaderLists.h"
 #include "import/RunReportRows.h"
 #include "tools/Commands.h"
@@ -32,6 +33,7 @@ using photoimport::RunOutcome;
 constexpr const char* kUsage =
     "  import --folder DIR [--by card|idcard|campus|name] [--rule exact|segment:N|prefix:N]\n"
     "         [--replace] [--category all|ID] [--department NAME] [--dry-run] [--report FILE]\n"
+    "         [--map FILE]\n"
     "         [--backup DIR | --no-backup]\n"
     "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
@@ -40,6 +42,12 @@ constexpr const char* kUsage =
     "      --rule      exact: the name is the identifier (default); segment:N: the identifier is the\n"
     "                  N-th \"_\"-separated part (1-5); prefix:N: the identifier is the first N bytes of\n"
     "                  the name, a Chinese character counting 2 (1-32)\n"
+    "      --map FILE  instead of --rule: each reader's file is the one FILE names for its identifier\n"
+    "                  (lines IDENTIFIER,FILENAME or IDENTIFIER<TAB>FILENAME, UTF-8 or GBK; the file name\n"
+    "                  relative to --folder, letter case ignored). A line that cannot be meant refuses\n"
+    "                  the whole run before anything is stored (exit 2, the line numbers named); an\n"
+    "                  identifier listed twice or a file listed for two identifiers fails those readers;\n"
+    "                  a listed file that is not there leaves the reader without a photo file\n"
     "      --replace   also replace photos already stored (default: such readers are skipped)\n"
     "      --backup DIR  with --replace: before a photo is replaced, its old value is saved byte for\n"
     "                  byte into a new folder of this run under DIR (default: the backups folder of the\n"
@@ -102,6 +110,8 @@ struct Arguments {
   std::optional<data::Timeouts> timeouts;
   std::optional<std::string> report;
   bool haveBackup = false;
+  bool haveRule = false;
+  std::optional<std::string> mapFile;
 };
 
 int Usage(const std::string& problem) {
@@ -134,7 +144,7 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
 
 const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
                                               "--department", "--dsn", "--user", "--password",
-                                              "--password-file", "--timeout", "--report", "--backup"};
+                                              "--password-file", "--timeout", "--report", "--backup", "--map"};
 
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
   int seconds = 0;
@@ -174,6 +184,7 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       if (!ParseIdentifier(value, args.options.identifier)) return "bad --by " + value;
     } else if (option == "--rule") {
       if (!tools::ParseNamingRule(value, args.options.rule, args.options.ruleIndex)) return "bad --rule " + value;
+      args.haveRule = true;
     } else if (option == "--category") {
       if (!ParseCategory(value, args.options)) return "bad --category " + value;
       args.haveCategory = true;
@@ -190,6 +201,8 @@ std::string Parse(int argc, char** argv, Arguments& args) {
     } else if (option == "--backup") {
       args.options.backupRoot = value;
       args.haveBackup = true;
+    } else if (option == "--map") {
+      args.mapFile = value;
     } else if (option == "--report") {
       args.report = value;
     } else if (option == "--timeout") {
@@ -207,6 +220,7 @@ std::string Parse(int argc, char** argv, Arguments& args) {
   if (!args.dsn && (args.user || args.password || args.passwordFile))
     return "--user, --password and --password-file need --dsn";
   if (args.password && args.passwordFile) return "--password and --password-file exclude each other";
+  if (args.haveRule && args.mapFile) return "--map and --rule exclude each other";
   if (args.haveBackup && !args.options.backupReplaced) return "--backup and --no-backup exclude each other";
   return {};
 }
@@ -310,6 +324,15 @@ int ImportMain(int argc, char** argv) {
     }
   Arguments args;
   if (const std::string problem = Parse(argc, argv, args); !problem.empty()) return Usage(problem);
+  if (args.mapFile) {
+    photoimport::MappingParse parsed = photoimport::ReadMappingFile(*args.mapFile);
+    if (!parsed.mapping) {
+      std::fprintf(stderr, "card-photo import: the mapping file %s is refused, nothing was stored:\n%s\n",
+                   args.mapFile->c_str(), parsed.refusal.c_str());
+      return 2;
+    }
+    args.options.mapping = std::move(parsed.mapping);
+  }
 
   if (args.password && *args.password != "-")
     std::fprintf(stderr, "card-photo import: warning: a password given on the command line can be read by every user "

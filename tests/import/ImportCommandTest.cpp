@@ -453,6 +453,45 @@ TEST_P(ImportCommandTest, NoPhotoIsReplacedWithoutItsBackup) {
   EXPECT_NE(StoredPhotos(*db).at("A00001"), before.at("A00001")) << replaced.err;
 }
 
+// With --map each reader's file is the one the mapping file names; a line that cannot be meant refuses
+// the run before anything is stored.
+TEST_P(ImportCommandTest, MappingFileChoosesTheFiles) {
+  auto db = TestDatabase::Create(GetParam(), {.withDemoData = true});
+  if (!db) GTEST_SKIP() << "no database server";
+  const auto before = StoredPhotos(*db);
+  scratch_.Write("refused.csv", "A00001,A00013.jpg\r\nA00003\r\n");
+  const Output refused = ImportInto(*db, "--map " + Quoted(scratch_.PathOf("refused.csv")));
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_NE(refused.err.find("第 2 行"), std::string::npos) << refused.err;
+  EXPECT_TRUE(StoredPhotos(*db) == before);
+
+  scratch_.Write("map.csv",
+                 "A00001,A00013.jpg\n"   // another reader's file
+                 "A00004,a00006.PNG\n"   // letter case ignored
+                 "A00003,missing.jpg\n"  // not in the folder
+                 "A00010,A00011.bmp\n"   // one file for two readers: neither takes it
+                 "A00011,A00011.bmp\n");
+  const Output run = ImportInto(*db, "--map " + Quoted(scratch_.PathOf("map.csv")) + " --report " +
+                                         Quoted(scratch_.PathOf("map-report.csv")));
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_EQ(run.LastLine(), "selected=25 stored=2 failed=2 nofile=21");
+  std::map<std::string, Record> rows;
+  for (const Record& record : ReportRecords(scratch_.PathOf("map-report.csv"))) rows[record[0]] = record;
+  EXPECT_EQ(rows["A00001"][3], photos_->PathOf("A00013.jpg"));
+  EXPECT_EQ(rows["A00001"][kOutcomeColumn], "stored");
+  EXPECT_EQ(rows["A00004"][kOutcomeColumn], "stored");
+  EXPECT_EQ(rows["A00003"][kOutcomeColumn], "nofile");
+  EXPECT_EQ(rows["A00003"][kReasonColumn], "对照文件所列的相片文件不存在：missing.jpg");
+  EXPECT_EQ(rows["A00010"][kOutcomeColumn], "failed");
+  EXPECT_EQ(rows["A00011"][kOutcomeColumn], "failed");
+  EXPECT_EQ(rows["A00013"][kOutcomeColumn], "nofile") << "not in the mapping";
+  EXPECT_EQ(*db->AdminSession().ReadPhoto("A00001"), [&] {
+    imaging::MemoryStream stream;
+    imaging::MakePhotoStream(photos_->PathOf("A00013.jpg"), stream);
+    return stream.bytes;
+  }());
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ImportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 
