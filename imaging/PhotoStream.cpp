@@ -122,9 +122,8 @@ PhotoFailure WhyUndecodable(std::span<const std::uint8_t> file) {
   return PhotoFailure::DamagedPicture;
 }
 
-PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
-  std::vector<std::uint8_t> file;
-  if (const PhotoFailure failure = ReadWholeFile(fileName, file); failure != PhotoFailure::None) return failure;
+PhotoFailure NormalizeBytes(const std::string& fileName, std::vector<std::uint8_t>& file, WorkingImage& target) {
+  if (!LongEnoughName(fileName)) return PhotoFailure::DamagedPicture;
   const PictureKind kind = PictureKindOf(fileName);
   WorkingImage picture;
   if (kind == PictureKind::Jpeg) {
@@ -140,12 +139,18 @@ PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
   return ShrinkPicture(picture, target) ? PhotoFailure::None : PhotoFailure::DamagedPicture;
 }
 
-}  // namespace
+PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
+  std::vector<std::uint8_t> file;
+  if (const PhotoFailure failure = ReadWholeFile(fileName, file); failure != PhotoFailure::None) return failure;
+  return NormalizeBytes(fileName, file, target);
+}
 
-PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream) {
+// The stored photo of what `normalize` makes into the target, or why there is none.
+template <typename Normalize>
+PhotoFailure MakeStream(MemoryStream& stream, Normalize normalize) {
   try {
     WorkingImage target;
-    if (const PhotoFailure failure = NormalizeFile(fileName, target); failure != PhotoFailure::None) return failure;
+    if (const PhotoFailure failure = normalize(target); failure != PhotoFailure::None) return failure;
     stream.Clear();
     WriteStoredPhoto(target, stream.bytes);
     stream.position = 0;
@@ -155,6 +160,18 @@ PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& 
   } catch (...) {
     return PhotoFailure::DamagedPicture;
   }
+}
+
+}  // namespace
+
+PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream) {
+  return MakeStream(stream, [&](WorkingImage& target) { return NormalizeFile(fileName, target); });
+}
+
+PhotoFailure MakePhotoStreamFromBytes(const std::string& fileName, std::vector<std::uint8_t> file,
+                                      MemoryStream& stream) {
+  if (file.size() > kMaxPhotoFileBytes) return PhotoFailure::FileTooLarge;
+  return MakeStream(stream, [&](WorkingImage& target) { return NormalizeBytes(fileName, file, target); });
 }
 
 bool MakePhotoStream(const std::string& fileName, MemoryStream& stream) {

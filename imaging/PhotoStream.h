@@ -40,6 +40,11 @@ enum class PhotoFailure {
 // MakePhotoStream with the reason for a failure; the same photo on success.
 PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream);
 
+// As MakePhotoStreamDetailed, for a file already read (from an archive): the same photo for the same bytes.
+// fileName gives the format the bytes are tried as first, as the path does.
+PhotoFailure MakePhotoStreamFromBytes(const std::string& fileName, std::vector<std::uint8_t> file,
+                                      MemoryStream& stream);
+
 // Area-averaging resampler, bit-exact in single precision. The destination already has its final size.
 void ResampleBitmap(const WorkingImage& source, WorkingImage& destination);
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -11,8 +12,10 @@
 #include "import/BackupStore.h"
 #include "import/FailureReasons.h"
 #include "import/PhotoStoreWorker.h"
+#include "import/PhotoSource.h"
 #include "import/ReaderPlan.h"
 #include "import/StoreReason.h"
+#include "import/ZipArchive.h"
 
 namespace photoimport {
 namespace {
@@ -71,24 +74,35 @@ std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const I
 // its progress) is reported once its store has finished: after the next reader has been announced and its
 // photo previewed but before that reader's own outcome, or at the end of the run. Once a store has found
 // the connection lost for good, no further reader is handled or reported.
+// Reads the planned reader's file from the source, decodes and normalizes it into the stream. Empty on
+// success, else the reason the reader fails with.
+std::string NormalizeReaderPhoto(PhotoSource& source, const PlannedReader& plan, imaging::MemoryStream& stream) {
+  std::vector<std::uint8_t> bytes;
+  std::string reason;
+  imaging::PhotoFailure failure = source.Read(plan.file.name, bytes, reason);
+  if (failure == imaging::PhotoFailure::None) failure = imaging::MakePhotoStreamFromBytes(plan.file.name, std::move(bytes), stream);
+  if (failure == imaging::PhotoFailure::None) return {};
+  return reason.empty() ? PhotoFailureReason(failure) : reason;
+}
+
 class Run {
  public:
   Run(data::Session& session, data::PhotoGuard guard, StoreAction store, ImportObserver& observer,
-      const PhotoFolder& folder, ImportResult& result)
-      : guard_(guard), observer_(observer), folder_(folder), result_(result), storer_(session, std::move(store)) {}
+      PhotoSource& source, ImportResult& result)
+      : guard_(guard), observer_(observer), source_(source), result_(result), storer_(session, std::move(store)) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
     FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, ReaderOutcome::NoFile, {}};
     reader.reason = plan.choice == FileChoice::NoIdentifier ? std::string(kNoIdentifierReason) : plan.reason;
     if (plan.choice == FileChoice::NoIdentifier || plan.choice == FileChoice::NoFile) return Finish(reader);
     if (plan.choice == FileChoice::Refused) return Fail(reader, plan.reason);
-    reader.path = JoinPath(folder_.folder(), plan.file.shown);
+    reader.path = JoinPath(source_.Listing().folder(), plan.file.shown);
     reader.fileName = plan.file.name;
     if (plan.choice == FileChoice::Shared) return Fail(reader, kSharedFileReason);
     observer_.CurrentReader(reader.path, row.cardNumber, row.name);
     observer_.ProcessEvents();
-    const auto failure = imaging::MakePhotoStreamDetailed(JoinPath(folder_.folder(), plan.file.name), stream_);
-    if (failure != imaging::PhotoFailure::None) return Fail(reader, PhotoFailureReason(failure));
+    if (const std::string failure = NormalizeReaderPhoto(source_, plan, stream_); !failure.empty())
+      return Fail(reader, failure);
     observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
     if (!connectionLost_) StartStore(std::move(reader));
@@ -157,7 +171,7 @@ class Run {
 
   const data::PhotoGuard guard_;
   ImportObserver& observer_;
-  const PhotoFolder& folder_;
+  PhotoSource& source_;
   ImportResult& result_;
   int done_ = 0;
   bool connectionLost_ = false;
@@ -188,6 +202,10 @@ std::string RunFolder(const std::string& folderField) { return StripTrailingSepa
 
 ImportCheck CheckFolder(const ImportOptions& options) {
   if (app::Trim(options.folder).empty()) return ImportCheck::EmptyFolder;
+  if (IsZipArchivePath(RunFolder(options.folder))) {
+    std::string problem;
+    return ZipArchive::Open(RunFolder(options.folder), problem) ? ImportCheck::Ok : ImportCheck::DamagedArchive;
+  }
   if (!CanListFolder(RunFolder(options.folder))) return ImportCheck::MissingFolder;
   return ImportCheck::Ok;
 }
@@ -202,6 +220,8 @@ std::string CheckMessage(ImportCheck check, const ImportOptions& options) {
   switch (check) {
     case ImportCheck::EmptyFolder: return "请选择相片文件保存路径";
     case ImportCheck::MissingFolder: return "相片文件目录不存在或无法读取，请重新选择：" + RunFolder(options.folder);
+    case ImportCheck::DamagedArchive:
+      return "相片压缩文件不存在、无法读取或已损坏，请重新选择：" + RunFolder(options.folder);
     case ImportCheck::NoCategory: return "请选择要处理的读者类型";
     case ImportCheck::AlreadyRunning: return "相片导入正在进行中，请等它结束后再开始。";
     case ImportCheck::Ok: break;
@@ -227,7 +247,10 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
     if (check != ImportCheck::Ok) return NotStarted(check);
   RunGuard guard;
 
-  const PhotoFolder folder(RunFolder(options.folder));
+  std::string problem;
+  const std::unique_ptr<PhotoSource> source = OpenPhotoSource(RunFolder(options.folder), problem);
+  if (!source) return NotStarted(ImportCheck::DamagedArchive);
+  const PhotoFolder& folder = source->Listing();
   if (!folder.Listed()) return NotStarted(ImportCheck::MissingFolder);
 
   ImportResult result;
@@ -249,7 +272,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.folder = folder.folder();
   result.pictures = folder.Pictures();
   std::optional<PhotoBackup> backup;
-  Run run(session, photoGuard, StoreActionFor(options, backup), observer, folder, result);
+  Run run(session, photoGuard, StoreActionFor(options, backup), observer, *source, result);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {

@@ -44,7 +44,9 @@ struct ImportOptions {
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between
 // the folder checks and the category check.
-enum class ImportCheck { Ok, EmptyFolder, MissingFolder, NoCategory, AlreadyRunning };
+// A folder field naming a ".zip" file stands for the archive's entries (DamagedArchive when it cannot be
+// opened or its directory is damaged).
+enum class ImportCheck { Ok, EmptyFolder, MissingFolder, DamagedArchive, NoCategory, AlreadyRunning };
 
 // The folder as the run uses it: trimmed, one trailing separator removed.
 std::string RunFolder(const std::string& folderField);

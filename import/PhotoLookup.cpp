@@ -92,12 +92,24 @@ PhotoFolder::PhotoFolder(std::string folder) : folder_(std::move(folder)) {
     listed_ = false;
   }
   for (const std::string& name : names) {
-    for (std::string& reading : app::FileNameReadings(name)) {
-      std::string folded = FoldName(reading);
-      const int extension = ExtensionOf(folded);
-      if (extension >= 0) entries_.push_back(Entry{name, std::move(reading), std::move(folded), extension});
-    }
+    for (std::string& reading : app::FileNameReadings(name)) AddEntry(name, std::move(reading));
   }
+  BuildIndex();
+}
+
+PhotoFolder::PhotoFolder(std::string folder, const std::vector<std::string>& names)
+    : folder_(std::move(folder)), listed_(true) {
+  for (const std::string& name : names) AddEntry(name, name);
+  BuildIndex();
+}
+
+void PhotoFolder::AddEntry(const std::string& name, std::string reading) {
+  std::string folded = FoldName(reading);
+  const int extension = ExtensionOf(folded);
+  if (extension >= 0) entries_.push_back(Entry{name, std::move(reading), std::move(folded), extension});
+}
+
+void PhotoFolder::BuildIndex() {
   // Within one extension, the order of a case-insensitive file system: by folded name, then by the bytes.
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
     return std::tie(a.extension, a.folded, a.name) < std::tie(b.extension, b.folded, b.name);

@@ -70,6 +70,8 @@ class PhotoFolder {
  public:
   // Lists the folder (never throws; a missing or unreadable folder lists as empty).
   explicit PhotoFolder(std::string folder);
+  // A listing made elsewhere (an archive's entries): names already in UTF-8, each looked up as it is.
+  PhotoFolder(std::string folder, const std::vector<std::string>& names);
   ~PhotoFolder();
   PhotoFolder(const PhotoFolder&) = delete;
   PhotoFolder& operator=(const PhotoFolder&) = delete;
@@ -99,6 +101,8 @@ class PhotoFolder {
   const Entry* EntryAt(const Index& index, const std::string& key) const;
   const Entry* FindExactEntry(const std::string& identifier) const;
   const Entry* FindEntry(const std::string& identifier, int n, LookupMode mode) const;
+  void AddEntry(const std::string& name, std::string reading);
+  void BuildIndex();
 
   std::string folder_;
   bool listed_ = false;

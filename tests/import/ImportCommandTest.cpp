@@ -492,6 +492,29 @@ TEST_P(ImportCommandTest, MappingFileChoosesTheFiles) {
   }());
 }
 
+// A zip archive of the photo folder stands for the folder: the same readers get the same bytes.
+TEST_P(ImportCommandTest, ZipArchiveRunStoresWhatTheFolderRunStores) {
+  auto overFolder = TestDatabase::Create(GetParam(), {.withDemoData = true});
+  if (!overFolder) GTEST_SKIP() << "no database server";
+  const std::string archive = scratch_.PathOf("photos.ZIP");
+  const std::string zip = "python3 -c 'import shutil,sys; shutil.move(shutil.make_archive(sys.argv[1], \"zip\", sys.argv[2]), sys.argv[3])' " +
+                          Quoted(scratch_.PathOf("photos")) + " " + Quoted(photos_->path()) + " " + Quoted(archive);
+  ASSERT_EQ(std::system(zip.c_str()), 0);
+  const Output folderRun = ImportInto(*overFolder, "");
+  auto overArchive = TestDatabase::Create(GetParam(), {.withDemoData = true});
+  const Output archiveRun = ImportInto(*overArchive, "--folder " + Quoted(archive));
+  EXPECT_EQ(archiveRun.exitCode, folderRun.exitCode) << archiveRun.err;
+  EXPECT_EQ(archiveRun.LastLine(), folderRun.LastLine());
+  EXPECT_EQ(archiveRun.LastLine(), "selected=25 stored=11 failed=1 nofile=13");
+  EXPECT_NE(archiveRun.err.find(archive + "/A00012.jpg 图片有问题，未能导入！"), std::string::npos) << archiveRun.err;
+  EXPECT_TRUE(Photos(*overArchive) == Photos(*overFolder));
+
+  scratch_.Write("damaged.zip", "PK\x03\x04 not really an archive");
+  const Output damaged = ImportInto(*overArchive, "--folder " + Quoted(scratch_.PathOf("damaged.zip")));
+  EXPECT_EQ(damaged.exitCode, 2);
+  EXPECT_NE(damaged.err.find("相片压缩文件"), std::string::npos) << damaged.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ImportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 
