@@ -37,6 +37,8 @@ constexpr const char* kUsage =
     "         [--backup DIR | --no-backup]\n"
     "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
+    "      DIR may be a .zip archive (any letter case): its entries stand for the folder's files; a\n"
+    "      damaged archive refuses the run (exit 2).\n"
     "      --by        identifier the file names carry: card number (default), identity-card number,\n"
     "                  campus-card number or reader name\n"
     "      --rule      exact: the name is the identifier (default); segment:N: the identifier is the\n"
