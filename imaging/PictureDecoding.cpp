@@ -63,10 +63,19 @@ bool ReadPictureFile(const std::string& fileName, std::vector<std::uint8_t>& byt
   if (CharacterCount(fileName) < kShortestName) return false;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
   if (!file) return false;
-  bytes.clear();
-  std::uint8_t chunk[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  // Read straight into the bytes, sized once from the file's length (a file that grows meanwhile is read
+  // to its end all the same).
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  long length = -1;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) length = std::ftell(file.get());
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0) return false;
+  bytes.resize(static_cast<std::size_t>(std::max(length, 0L)) + 1);
+  std::size_t size = 0;
+  for (std::size_t got; (got = std::fread(bytes.data() + size, 1, bytes.size() - size, file.get())) > 0;) {
+    size += got;
+    if (size == bytes.size()) bytes.resize(2 * size);
+  }
+  bytes.resize(size);
   return !std::ferror(file.get());
 }
 
