@@ -46,8 +46,6 @@ Band BandOf(int d, float scale) {
   return {static_cast<int>(e0), CeilPositive(e1), e0, e1};
 }
 
-std::uint32_t Truncate(float sum) { return static_cast<std::uint32_t>(static_cast<int>(sum)); }
-
 }  // namespace
 
 int CeilPositive(float x) {
@@ -58,6 +56,7 @@ int CeilPositive(float x) {
 AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale) {
   AxisBands bands;
   bands.count = destinationSize;
+  bands.sourceSize = sourceSize;
   for (int d = 0; d < destinationSize; ++d) {
     const Band band = BandOf(d, scale);
     bands.span = std::max(bands.span, band.end - band.first);
@@ -78,14 +77,14 @@ AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale) {
   return bands;
 }
 
-StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination)
-    : sourceHeight_(sourceHeight), destination_(destination) {
+StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination,
+                                       KernelPath path)
+    : sourceHeight_(sourceHeight), destination_(destination), path_(path) {
   const int dW = destination.Width();
   const int dH = destination.Height();
   const float sx = Scale(sourceWidth, dW);
   const float sy = Scale(sourceHeight, dH);
   areaFactor_ = AreaFactor(sx, sy);
-  columns_ = MakeAxisBands(sourceWidth, dW, sx);
   rowTerms_.resize(dH);
   for (int y = 0; y < dH; ++y) {
     const Band band = BandOf(y, sy);
@@ -104,31 +103,51 @@ StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, Workin
       ++first;
     sumRows_ = std::max(sumRows_, y - first + 1);
   }
-  sums_.assign(static_cast<std::size_t>(std::max(sumRows_, 1)) * dW * kSumLanes, 0.0f);
-  groups_ = MakeColumnGroups(columns_, areaFactor_);
-  unitRowWeights_.Fill(columns_, groups_, 1.0f);
+  groups_ = MakeColumnGroups(MakeAxisBands(sourceWidth, dW, sx), areaFactor_);
+  sums_.assign(static_cast<std::size_t>(std::max(sumRows_, 1)) * groups_.SumsPerRow(), 0.0f);
+  tail_.resize(static_cast<std::size_t>(std::max(groups_.tailLength, 1)));
+  edgeRowWeights_.resize(static_cast<std::size_t>(std::max(sumRows_, 1)));  // one per open row at most
+  unitRowWeights_.Fill(groups_, 1.0f);
   // Destination rows without source rows (an empty source) are finished at once: all sums 0.
   while (firstOpenRow_ < dH && rowTerms_[firstOpenRow_].empty()) FinishRow(firstOpenRow_++);
   nextOpenRow_ = firstOpenRow_;
 }
 
 float* StreamingResampler::SumsOf(int y) {
-  return sums_.data() + static_cast<std::size_t>(y % std::max(sumRows_, 1)) * destination_.Width() * kSumLanes;
+  return sums_.data() + static_cast<std::size_t>(y % std::max(sumRows_, 1)) * groups_.SumsPerRow();
 }
 
-const PixelWeights& StreamingResampler::WeightsOfRow(float rowWeight) {
-  if (rowWeight == 1.0f) return unitRowWeights_;
-  edgeRowWeights_.Fill(columns_, groups_, rowWeight);
-  return edgeRowWeights_;
+const PixelWeights* StreamingResampler::WeightsOfRow(float rowWeight) {
+  if (rowWeight == 1.0f) return &unitRowWeights_;
+  PixelWeights& weights = edgeRowWeights_[edgeWeightsUsed_++];
+  weights.Fill(groups_, rowWeight);
+  return &weights;
 }
 
 // Destination rows whose band starts at or before this source row get fresh sums.
 void StreamingResampler::OpenRows(int sourceRow) {
   const int dH = destination_.Height();
   while (nextOpenRow_ < dH && (rowTerms_[nextOpenRow_].empty() || rowTerms_[nextOpenRow_].front().sourceRow <= sourceRow)) {
-    std::fill_n(SumsOf(nextOpenRow_), static_cast<std::size_t>(destination_.Width()) * kSumLanes, 0.0f);
+    std::fill_n(SumsOf(nextOpenRow_), groups_.SumsPerRow(), 0.0f);
     ++nextOpenRow_;
   }
+}
+
+// The next term with this source row of every open destination row, as targets of one pass over the
+// row. False when no destination row has such a term left. A destination row whose band takes the
+// source row twice (clamped past the last row) gets its second term in the next pass: its terms must
+// come one after the other.
+bool StreamingResampler::CollectTargets(int sourceRow) {
+  targets_.clear();
+  edgeWeightsUsed_ = 0;
+  for (int y = firstOpenRow_; y < nextOpenRow_; ++y) {
+    const auto& terms = rowTerms_[y];
+    std::size_t& next = nextTerm_[y];
+    if (next == terms.size() || terms[next].sourceRow != sourceRow) continue;
+    targets_.push_back({SumsOf(y), WeightsOfRow(terms[next].weight), terms[next].smallestSoFar});
+    ++next;
+  }
+  return !targets_.empty();
 }
 
 void StreamingResampler::AddRow(const std::uint32_t* row) {
@@ -136,41 +155,32 @@ void StreamingResampler::AddRow(const std::uint32_t* row) {
   const int j = nextRow_++;
   const bool lastRow = nextRow_ == sourceHeight_;
   OpenRows(j);
-  for (int y = firstOpenRow_; y < nextOpenRow_; ++y) {
-    const auto& terms = rowTerms_[y];
-    std::size_t& next = nextTerm_[y];
-    while (next < terms.size() && terms[next].sourceRow == j) {
-      AccumulateRow(row, columns_, groups_, WeightsOfRow(terms[next].weight), terms[next].smallestSoFar,
-                    SumsOf(y));
-      ++next;
-    }
-  }
+  while (CollectTargets(j)) AccumulateRow(row, groups_, targets_, tail_.data(), path_);
   while (firstOpenRow_ < nextOpenRow_ &&
          (nextTerm_[firstOpenRow_] == rowTerms_[firstOpenRow_].size() || lastRow))
     FinishRow(firstOpenRow_++);
 }
 
 void StreamingResampler::FinishRow(int y) {
-  const int dW = destination_.Width();
-  const float* sums = rowTerms_[y].empty() ? nullptr : SumsOf(y);
   std::uint32_t* out = destination_.Row(y);
-  for (int x = 0; x < dW; ++x) {
-    if (!sums) {
-      out[x] = 0;
-      continue;
-    }
-    const float* lane = sums + static_cast<std::size_t>(x) * kSumLanes;
-    out[x] = PackRgb(Truncate(lane[2]), Truncate(lane[1]), Truncate(lane[0]));
+  if (rowTerms_[y].empty()) {
+    std::fill_n(out, destination_.Width(), 0u);
+    return;
   }
+  FinishSums(SumsOf(y), groups_, out, path_);
 }
 
-void ResampleBitmap(const WorkingImage& source, WorkingImage& destination) {
+void ResampleBitmap(const WorkingImage& source, WorkingImage& destination, KernelPath path) {
   if (source.Width() == destination.Width() && source.Height() == destination.Height()) {
     destination.Pixels() = source.Pixels();
     return;
   }
-  StreamingResampler resampler(source.Width(), source.Height(), destination);
+  StreamingResampler resampler(source.Width(), source.Height(), destination, path);
   for (int y = 0; y < source.Height(); ++y) resampler.AddRow(source.Row(y));
+}
+
+void ResampleBitmap(const WorkingImage& source, WorkingImage& destination) {
+  ResampleBitmap(source, destination, KernelPath::Fastest);
 }
 
 }  // namespace imaging
