@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "imaging/ResampleKernel.h"
@@ -34,7 +35,19 @@ class StreamingResampler {
     float weight;
     float smallestSoFar;  // the smallest nonzero weight of the band's rows up to this one
   };
+  // What depends only on the sizes: the terms of the destination rows, the column groups, the pixel
+  // weights of inner rows. Pictures of one size (ID photos all have the same) share one.
+  struct Plan {
+    std::vector<RowTerm> rowTerms;       // destination rows top to bottom, each band's rows in order
+    std::vector<std::size_t> firstTerm;  // per destination row, and one past the last
+    int sumRows = 0;                     // destination rows open at once at most
+    ColumnGroups groups;
+    PixelWeights unitRowWeights;
+  };
+  static std::shared_ptr<const Plan> PlanFor(int sourceWidth, int sourceHeight, int width, int height);
+  static std::shared_ptr<const Plan> MakePlan(int sourceWidth, int sourceHeight, int width, int height);
 
+  bool HasTerms(int y) const { return plan_->firstTerm[y] < plan_->firstTerm[y + 1]; }
   void OpenRows(int sourceRow);
   bool CollectTargets(int sourceRow);
   void FinishRow(int y);
@@ -44,17 +57,13 @@ class StreamingResampler {
   int sourceHeight_;
   WorkingImage& destination_;
   KernelPath path_;
-  double areaFactor_ = 0;
-  std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
-  std::vector<std::size_t> nextTerm_;           // per destination row
+  std::shared_ptr<const Plan> plan_;
+  std::vector<std::size_t> nextTerm_;  // per destination row: its next term in plan_->rowTerms
   // Sums of the open destination rows (ColumnGroups::SumsPerRow() each), in a ring of rows.
   std::vector<float> sums_;
-  int sumRows_ = 0;
-  ColumnGroups groups_;
   std::vector<std::uint32_t> tail_;  // the end of the current source row, for the kernel
-  // Pixel weights w = wx * wy * k of one row weight wy; those of wy = 1 (every inner row of a band) are
-  // kept, the others made when needed, one table for each destination row the source row goes into.
-  PixelWeights unitRowWeights_;
+  // Pixel weights w = wx * wy * k of a row weight wy other than 1, made when needed: one table for each
+  // destination row the current source row goes into.
   std::vector<PixelWeights> edgeRowWeights_;
   std::size_t edgeWeightsUsed_ = 0;
   std::vector<RowTarget> targets_;  // the destination rows of the current source row
