@@ -15,10 +15,6 @@
 namespace imaging {
 namespace {
 
-// The pixel weights of all edge rows are kept with the plan up to this size (those of a 358 x 441 ID photo
-// take 0.5 MB): making them again for every photo costs more than reading them.
-constexpr std::size_t kKeptEdgeWeightBytes = std::size_t{1} << 20;
-
 // Weight of source index i in the band [e0, e1): 1, less the part before e0, less the part after e1.
 float BandWeight(int i, float e0, float e1) {
   float weight = 1.0f;
@@ -110,12 +106,6 @@ std::shared_ptr<const StreamingResampler::Plan> StreamingResampler::MakePlan(int
   plan->sumRows = std::max(plan->sumRows, 1);
   plan->groups = MakeColumnGroups(MakeAxisBands(sourceWidth, width, sx), areaFactor);
   plan->unitRowWeights.Fill(plan->groups, 1.0f);
-  const auto edgeTerms = std::count_if(terms.begin(), terms.end(), [](const RowTerm& t) { return t.weight != 1.0f; });
-  if (edgeTerms * plan->groups.columnWeight.size() * sizeof(float) <= kKeptEdgeWeightBytes) {
-    plan->edgeRowWeights.resize(terms.size());
-    for (std::size_t n = 0; n < terms.size(); ++n)
-      if (terms[n].weight != 1.0f) plan->edgeRowWeights[n].Fill(plan->groups, terms[n].weight);
-  }
   return plan;
 }
 
@@ -153,10 +143,8 @@ float* StreamingResampler::SumsOf(int y) {
   return sums_.data() + static_cast<std::size_t>(y % plan_->sumRows) * plan_->groups.SumsPerRow();
 }
 
-const PixelWeights* StreamingResampler::WeightsOfTerm(std::size_t term) {
-  const float rowWeight = plan_->rowTerms[term].weight;
+const PixelWeights* StreamingResampler::WeightsOfRow(float rowWeight) {
   if (rowWeight == 1.0f) return &plan_->unitRowWeights;
-  if (!plan_->edgeRowWeights.empty()) return &plan_->edgeRowWeights[term];
   PixelWeights& weights = edgeRowWeights_[edgeWeightsUsed_++];
   weights.Fill(plan_->groups, rowWeight);
   return &weights;
@@ -182,8 +170,8 @@ bool StreamingResampler::CollectTargets(int sourceRow) {
   for (int y = firstOpenRow_; y < nextOpenRow_; ++y) {
     std::size_t& next = nextTerm_[y];
     if (next == plan_->firstTerm[y + 1] || plan_->rowTerms[next].sourceRow != sourceRow) continue;
-    targets_.push_back({SumsOf(y), WeightsOfTerm(next), plan_->rowTerms[next].smallestSoFar});
-    ++next;
+    const RowTerm& term = plan_->rowTerms[next++];
+    targets_.push_back({SumsOf(y), WeightsOfRow(term.weight), term.smallestSoFar});
   }
   return !targets_.empty();
 }

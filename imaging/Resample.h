@@ -43,9 +43,6 @@ class StreamingResampler {
     int sumRows = 0;                     // destination rows open at once at most
     ColumnGroups groups;
     PixelWeights unitRowWeights;
-    // Per row term, the pixel weights of the other row weights (a band's first and last rows), when they
-    // take little memory; empty otherwise, and then made when needed.
-    std::vector<PixelWeights> edgeRowWeights;
   };
   static std::shared_ptr<const Plan> PlanFor(int sourceWidth, int sourceHeight, int width, int height);
   static std::shared_ptr<const Plan> MakePlan(int sourceWidth, int sourceHeight, int width, int height);
@@ -55,7 +52,7 @@ class StreamingResampler {
   bool CollectTargets(int sourceRow);
   void FinishRow(int y);
   float* SumsOf(int y);
-  const PixelWeights* WeightsOfTerm(std::size_t term);
+  const PixelWeights* WeightsOfRow(float rowWeight);
 
   int sourceHeight_;
   WorkingImage& destination_;
