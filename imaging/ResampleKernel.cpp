@@ -96,8 +96,9 @@ void AccumulateGroupPlain(const Lanes& lanes, const float* weights, int span, fl
 }
 
 #ifdef CARDPHOTO_X86
-// 8 pixels of each of 8 lanes in, term t of every lane in r[t] out.
-__attribute__((target("avx2"))) inline void Transpose(__m256i r[8]) {
+// 8 pixels of each of 8 lanes in, term t of every lane in r[t] out, for t < count (the others are left
+// as they are: the last chunk of a span needs fewer).
+__attribute__((target("avx2"))) inline void Transpose(__m256i r[8], int count) {
   const __m256i a0 = _mm256_unpacklo_epi32(r[0], r[1]), a1 = _mm256_unpackhi_epi32(r[0], r[1]);
   const __m256i a2 = _mm256_unpacklo_epi32(r[2], r[3]), a3 = _mm256_unpackhi_epi32(r[2], r[3]);
   const __m256i a4 = _mm256_unpacklo_epi32(r[4], r[5]), a5 = _mm256_unpackhi_epi32(r[4], r[5]);
@@ -110,18 +111,17 @@ __attribute__((target("avx2"))) inline void Transpose(__m256i r[8]) {
   r[1] = _mm256_permute2x128_si256(b1, b5, 0x20);
   r[2] = _mm256_permute2x128_si256(b2, b6, 0x20);
   r[3] = _mm256_permute2x128_si256(b3, b7, 0x20);
-  r[4] = _mm256_permute2x128_si256(b0, b4, 0x31);
-  r[5] = _mm256_permute2x128_si256(b1, b5, 0x31);
-  r[6] = _mm256_permute2x128_si256(b2, b6, 0x31);
-  r[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
+  if (count > 4) r[4] = _mm256_permute2x128_si256(b0, b4, 0x31);
+  if (count > 5) r[5] = _mm256_permute2x128_si256(b1, b5, 0x31);
+  if (count > 6) r[6] = _mm256_permute2x128_si256(b2, b6, 0x31);
+  if (count > 7) r[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
 }
 
-// The next chunk of terms of the 8 lanes, one vector of pixels per term.
-__attribute__((target("avx2"))) inline void LoadChunk(const Lanes& lanes, int chunk, __m256i terms[8]) {
-#pragma GCC unroll 8
-  for (int u = 0; u < kGroup; ++u)
+// The next chunk of terms of the 8 lanes, one vector of pixels per term, `count` of them.
+__attribute__((target("avx2"))) inline void LoadChunk(const Lanes& lanes, int chunk, int count, __m256i terms[8]) {
+  UNROLLED for (int u = 0; u < kGroup; ++u)
     terms[u] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes.Pixels(u) + chunk * kChunk));
-  Transpose(terms);
+  Transpose(terms, count);
 }
 
 // Blue, green and red of 8 pixels as floats.
@@ -130,10 +130,14 @@ struct ChannelVectors {
 };
 
 __attribute__((target("avx2"))) inline ChannelVectors Channels(__m256i pixels) {
-  const __m256i byte = _mm256_set1_epi32(0xFF);
-  return {{_mm256_cvtepi32_ps(_mm256_and_si256(pixels, byte)),
-           _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(pixels, 8), byte)),
-           _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(pixels, 16), byte))}};
+  const __m256i blue = _mm256_set1_epi32(0xFF);
+  const __m256i green = _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1,  //
+                                         1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
+  const __m256i red = _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1,  //
+                                       2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
+  return {{_mm256_cvtepi32_ps(_mm256_and_si256(pixels, blue)),
+           _mm256_cvtepi32_ps(_mm256_shuffle_epi8(pixels, green)),
+           _mm256_cvtepi32_ps(_mm256_shuffle_epi8(pixels, red))}};
 }
 
 // The fused path for kGroups groups and kTargets destination rows at once: 3 * kGroups * kTargets
@@ -146,9 +150,9 @@ __attribute__((target("avx2,fma"))) void AccumulateGroupsFused(const Lanes* lane
     UNROLLED for (int r = 0; r < kTargets; ++r)
       UNROLLED for (int c = 0; c < kChannels; ++c) s[g][r][c] = _mm256_loadu_ps(sums[g * kTargets + r] + c * kGroup);
   for (int chunk = 0; chunk * kChunk < span; ++chunk) {
-    __m256i terms[kGroups][kChunk];
-    UNROLLED for (int g = 0; g < kGroups; ++g) LoadChunk(lanes[g], chunk, terms[g]);
     const int count = std::min(kChunk, span - chunk * kChunk);
+    __m256i terms[kGroups][kChunk];
+    UNROLLED for (int g = 0; g < kGroups; ++g) LoadChunk(lanes[g], chunk, count, terms[g]);
     for (int i = 0; i < count; ++i) {
       const int t = chunk * kChunk + i;
       UNROLLED for (int g = 0; g < kGroups; ++g) {
@@ -177,9 +181,9 @@ __attribute__((target("avx2"))) void AccumulateGroupRounded(const Lanes& lanes, 
   UNROLLED for (int c = 0; c < kChannels; ++c)
     UNROLLED for (int h = 0; h < 2; ++h) s[c][h] = _mm_loadu_ps(sums + c * kGroup + 4 * h);
   for (int chunk = 0; chunk * kChunk < span; ++chunk) {
-    __m256i terms[kChunk];
-    LoadChunk(lanes, chunk, terms);
     const int count = std::min(kChunk, span - chunk * kChunk);
+    __m256i terms[kChunk];
+    LoadChunk(lanes, chunk, count, terms);
     for (int i = 0; i < count; ++i) {
       const int t = chunk * kChunk + i;
       const ChannelVectors channels = Channels(terms[i]);
@@ -328,6 +332,13 @@ ColumnGroups MakeColumnGroups(const AxisBands& columns, double areaFactor) {
       groups.first[g * kGroup + u] = columns.index[from];
       for (int t = 0; t < span; ++t) groups.columnWeight[(g * span + t) * kGroup + u] = columns.weight[from + t];
     }
+  groups.consecutiveFrom.assign(groupCount, -1);
+  for (std::size_t g = 0; g < groupCount; ++g) {
+    const int* pixels = groups.pixels.data() + g * kGroup;
+    if (pixels[0] >= 0 && std::adjacent_find(pixels, pixels + kGroup, [](int a, int b) { return b != a + 1; }) ==
+                              pixels + kGroup)
+      groups.consecutiveFrom[g] = pixels[0];
+  }
   groups.smallestWeight.resize(groupCount);
   groups.fusedFromRowWeight.resize(groupCount);
   const std::size_t groupTerms = static_cast<std::size_t>(span) * kGroup;
@@ -383,6 +394,10 @@ void FinishSums(const float* sums, const ColumnGroups& groups, std::uint32_t* ro
     (void)path;
     FinishGroupPlain(sums, pixels);
 #endif
+    if (const int x = groups.consecutiveFrom[g]; x >= 0) {
+      std::copy_n(pixels, kGroup, row + x);
+      continue;
+    }
     for (int u = 0; u < kGroup; ++u)
       if (const int x = groups.pixels[g * kGroup + u]; x >= 0) row[x] = pixels[u];
   }

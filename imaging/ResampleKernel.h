@@ -38,6 +38,7 @@ struct ColumnGroups {
   int sourceWidth = 0;
   double areaFactor = 0;              // k
   std::vector<int> pixels;            // groups * 8 destination columns; -1 for the lanes past the last one
+  std::vector<int> consecutiveFrom;   // per group: its first column when its 8 lanes are columns in a row
   std::vector<std::int32_t> first;    // groups * 8 first source columns of the lanes' bands (a lane past
                                       // the last column reads where its group's first lane reads)
   std::vector<float> columnWeight;    // per group: span * 8 column weights wx, term by term, 8 lanes each
