@@ -12,8 +12,9 @@
 //              store worker (as RunImport will once it takes the pool); N from --workers (default: 1 and
 //              one per core).
 // For each: photos per second; processor time (user + system, all threads of this process, the database
-// server's own work not included) per photo against a bare decode of the same files; the share of the
-// run outside decoding and normalization; waits for the store worker; resident memory.
+// server's own work not included) per photo against a bare decode of the same files, and the cores it kept
+// busy on average (on a shared machine, fewer than the workers when other work takes the rest); the share
+// of the run outside decoding and normalization; waits for the store worker; resident memory.
 // --connections N stores the pooled runs' photos on N connections at once (an experiment, see RunPooled);
 // --sqlite-journal MODE sets SQLite's journal mode on the benchmark's own database; --no-store drops the
 // pooled runs' photos instead of storing them (the pool alone, as if the database kept up with anything).
@@ -298,9 +299,9 @@ void Report(const RunFigures& run, double bareDecodePerPhoto, double onePhotoPer
   std::printf("%-10s stored %5d failed %d  %7.2f s  %6.0f photos/s", run.name.c_str(), run.stored, run.failed,
               run.wall, run.stored / run.wall);
   if (onePhotoPerSecond > 0) std::printf(" (%.2f x one worker)", run.stored / run.wall / onePhotoPerSecond);
-  std::printf("\n           processor %.3f ms per photo = %.2f x the bare decode; outside decoding and "
-              "normalization %.1f %%; waiting for the store worker %.1f %%\n",
-              1e3 * run.cpu / photos, run.cpu / photos / bareDecodePerPhoto, 100.0 * outside,
+  std::printf("\n           processor %.3f ms per photo = %.2f x the bare decode, %.2f cores busy on average; "
+              "outside decoding and normalization %.1f %%; waiting for the store worker %.1f %%\n",
+              1e3 * run.cpu / photos, run.cpu / photos / bareDecodePerPhoto, run.cpu / run.wall, 100.0 * outside,
               100.0 * run.storeWaits / run.wall);
   std::printf("           resident memory at 10 %% %ld KiB, at the end %ld KiB\n", run.earlyKiB, run.endKiB);
 }
