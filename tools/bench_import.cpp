@@ -255,6 +255,7 @@ RunFigures RunPooled(std::vector<std::unique_ptr<data::Session>>& sessions, cons
         pool.Submit(photoimport::JoinPath(folder.folder(), name));
         inFlight.push_back(CardNumber(next));
       }
+      if (next - static_cast<int>(inFlight.size()) == readers / 10) figures.earlyKiB = ResidentKiB();
       std::optional<Normalized> photo = pool.Next();
       const std::string cardNumber = inFlight.front();
       inFlight.pop_front();
@@ -270,7 +271,6 @@ RunFigures RunPooled(std::vector<std::unique_ptr<data::Session>>& sessions, cons
       storers[nextStorer]->Store(cardNumber, photo->stream);
       storing.push_back(nextStorer);
       nextStorer = (nextStorer + 1) % storers.size();
-      if (figures.stored + figures.failed == readers / 10) figures.earlyKiB = ResidentKiB();
     }
     while (!storing.empty()) finishStore();
     figures.storeWaits = Seconds(waits);
