@@ -386,12 +386,18 @@ void PixelWeights::Fill(const ColumnGroups& groups, float rowWeight) {
 
 void FinishSums(const float* sums, const ColumnGroups& groups, std::uint32_t* row, KernelPath path) {
   std::uint32_t pixels[kGroup];
+#ifdef CARDPHOTO_X86
+  const bool vectors = UseVectors(path);
+#else
+  (void)path;
+  constexpr bool vectors = false;
+#endif
   for (std::size_t g = 0; g < groups.Count(); ++g, sums += kGroup * kChannels) {
 #ifdef CARDPHOTO_X86
-    if (UseVectors(path)) FinishGroup(sums, pixels);
+    if (vectors) FinishGroup(sums, pixels);
     else FinishGroupPlain(sums, pixels);
 #else
-    (void)path;
+    (void)vectors;
     FinishGroupPlain(sums, pixels);
 #endif
     if (const int x = groups.consecutiveFrom[g]; x >= 0) {
