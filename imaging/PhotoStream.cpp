@@ -72,7 +72,8 @@ bool ShrinkPicture(const WorkingImage& picture, WorkingImage& target) {
 
 // A decoded row's pixels for a working image: the decoder's rows leave bits 24-31 unspecified.
 void CopyChannels(const std::uint32_t* from, int count, std::uint32_t* to) {
-  std::transform(from, from + count, to, [](std::uint32_t pixel) { return pixel & kWhite; });
+  constexpr std::uint32_t kChannelBits = 0x00FFFFFFu;
+  std::transform(from, from + count, to, [](std::uint32_t pixel) { return pixel & kChannelBits; });
 }
 
 // The JPEG path for photos that need shrinking: rows go from the decoder straight into the resampler
