@@ -67,10 +67,18 @@ bool ShrinkPicture(const WorkingImage& picture, WorkingImage& target) {
   return true;
 }
 
+// A decoded row's pixels for a working image: the decoder's rows leave bits 24-31 unspecified.
+void CopyChannels(const std::uint32_t* from, int count, std::uint32_t* to) {
+  constexpr std::uint32_t kChannelBits = 0x00FFFFFFu;
+  std::transform(from, from + count, to, [](std::uint32_t pixel) { return pixel & kChannelBits; });
+}
+
 // The JPEG path for photos that need shrinking: rows go from the decoder straight into the resampler
-// (a landscape picture's crop is a column offset), so the full picture is never held. A picture stored
-// turned (EXIF orientation) is turned upright whole first. False when the data is not a usable JPEG.
-bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& tooThin) {
+// (a landscape picture's crop is a column offset), so the full picture is never held; with
+// PhotoThreads::Split a large photo is decoded on a second thread meanwhile. A picture stored turned (EXIF
+// orientation) is turned upright whole first. False when the data is not a usable JPEG.
+bool ShrinkJpeg(std::span<const std::uint8_t> file, PhotoThreads threads, WorkingImage& target, bool& tooThin) {
+  const auto feedRows = threads == PhotoThreads::Split ? PipeJpegRows : ReadJpegRows;
   JpegScanlineReader reader;
   if (!reader.Open(file)) return false;
   const int width = reader.Width();
@@ -79,9 +87,11 @@ bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& 
   const int orientation = reader.Orientation();
   if (orientation != kOrientationUpright) {
     WorkingImage picture(UprightWidth(width, height, orientation), UprightHeight(width, height, orientation));
+    std::vector<std::uint32_t> channels(static_cast<std::size_t>(width));
     int y = 0;
-    const bool whole = PipeJpegRows(reader, [&](const std::uint32_t* row) {
-      PlaceStoredRow(row, y++, width, height, orientation, picture);
+    const bool whole = feedRows(reader, [&](const std::uint32_t* row) {
+      CopyChannels(row, width, channels.data());
+      PlaceStoredRow(channels.data(), y++, width, height, orientation, picture);
     });
     tooThin = whole && !ShrinkPicture(picture, target);
     return whole && !tooThin;
@@ -93,12 +103,10 @@ bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& 
   target.SetSize(size.width, size.height);
   if (size.width == crop.width && size.height == crop.height) {
     int y = 0;
-    return PipeJpegRows(reader, [&](const std::uint32_t* row) {
-      std::copy(row + crop.left, row + crop.left + crop.width, target.Row(y++));
-    });
+    return feedRows(reader, [&](const std::uint32_t* row) { CopyChannels(row + crop.left, crop.width, target.Row(y++)); });
   }
   StreamingResampler resampler(crop.width, crop.height, target);
-  return PipeJpegRows(reader, [&](const std::uint32_t* row) { resampler.AddRow(row + crop.left); });
+  return feedRows(reader, [&](const std::uint32_t* row) { resampler.AddRow(row + crop.left); });
 }
 
 PhotoFailure ReadWholeFile(const std::string& fileName, std::vector<std::uint8_t>& file) {
@@ -122,14 +130,14 @@ PhotoFailure WhyUndecodable(std::span<const std::uint8_t> file) {
   return PhotoFailure::DamagedPicture;
 }
 
-PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
+PhotoFailure NormalizeFile(const std::string& fileName, PhotoThreads threads, WorkingImage& target) {
   std::vector<std::uint8_t> file;
   if (const PhotoFailure failure = ReadWholeFile(fileName, file); failure != PhotoFailure::None) return failure;
   const PictureKind kind = PictureKindOf(fileName);
   WorkingImage picture;
   if (kind == PictureKind::Jpeg) {
     bool tooThin = false;
-    if (ShrinkJpeg(file, target, tooThin)) return PhotoFailure::None;
+    if (ShrinkJpeg(file, threads, target, tooThin)) return PhotoFailure::None;
     // A thin JPEG decoded well and failed the fit; anything else gets the PNG try like any picture.
     if (tooThin) return PhotoFailure::DamagedPicture;
     if (!DecodePngFallback(file, picture)) return WhyUndecodable(file);
@@ -142,10 +150,11 @@ PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
 
 }  // namespace
 
-PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream) {
+PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream, PhotoThreads threads) {
   try {
     WorkingImage target;
-    if (const PhotoFailure failure = NormalizeFile(fileName, target); failure != PhotoFailure::None) return failure;
+    if (const PhotoFailure failure = NormalizeFile(fileName, threads, target); failure != PhotoFailure::None)
+      return failure;
     stream.Clear();
     WriteStoredPhoto(target, stream.bytes);
     stream.position = 0;
@@ -157,8 +166,8 @@ PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& 
   }
 }
 
-bool MakePhotoStream(const std::string& fileName, MemoryStream& stream) {
-  return MakePhotoStreamDetailed(fileName, stream) == PhotoFailure::None;
+bool MakePhotoStream(const std::string& fileName, MemoryStream& stream, PhotoThreads threads) {
+  return MakePhotoStreamDetailed(fileName, stream, threads) == PhotoFailure::None;
 }
 
 }  // namespace imaging
