@@ -8,6 +8,7 @@
 #include "imaging/PhotoStream.h"
 #include "import/FailureReasons.h"
 #include "import/PhotoStoreWorker.h"
+#include "import/PhotosAhead.h"
 #include "import/ReaderPlan.h"
 #include "import/StoreReason.h"
 
@@ -62,8 +63,18 @@ std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const I
   return SelectReaders(session, options);
 }
 
-// Each reader's photo is stored on the store worker while the next reader's photo is found, decoded and
-// normalized: the database server's work on the value overlaps the decoding. The observer is still called
+// The normalization of one planned reader's photo file: whole on the calling thread, which is one of the
+// run's workers.
+NormalizedPhoto NormalizeReaderPhoto(const PhotoFolder& folder, const PlannedReader& reader) {
+  NormalizedPhoto photo;
+  photo.failure = imaging::MakePhotoStreamDetailed(JoinPath(folder.folder(), reader.file.name), photo.stream,
+                                                   imaging::PhotoThreads::CallingThread);
+  return photo;
+}
+
+// Each reader's photo is stored on the store worker while the photos of the readers after it are read,
+// decoded and normalized on the workers (PhotosAhead): the database server's work on the value overlaps
+// the decoding, and the decoding of several photos overlaps on several cores. The observer is still called
 // on this thread only, and each kind of call in reader order. A reader's outcome (its log line, its count,
 // its progress) is reported once its store has finished: after the next reader has been announced and its
 // photo previewed but before that reader's own outcome, or at the end of the run. Once a store has found
@@ -71,8 +82,13 @@ std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const I
 class Run {
  public:
   Run(data::Session& session, data::PhotoGuard guard, ImportObserver& observer, const PhotoFolder& folder,
-      ImportResult& result)
-      : guard_(guard), observer_(observer), folder_(folder), result_(result), storer_(session) {}
+      const std::vector<PlannedReader>& plan, int jobs, ImportResult& result)
+      : guard_(guard),
+        observer_(observer),
+        folder_(folder),
+        result_(result),
+        storer_(session),
+        photos_(plan, [&folder](const PlannedReader& reader) { return NormalizeReaderPhoto(folder, reader); }, jobs) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
     FinishedReader reader{{}, row.cardNumber, row.name, ReaderOutcome::NoFile, {}};
@@ -82,11 +98,18 @@ class Run {
     if (plan.choice == FileChoice::Shared) return Fail(reader, kSharedFileReason);
     observer_.CurrentReader(reader.path, row.cardNumber, row.name);
     observer_.ProcessEvents();
-    const auto failure = imaging::MakePhotoStreamDetailed(JoinPath(folder_.folder(), plan.file.name), stream_);
-    if (failure != imaging::PhotoFailure::None) return Fail(reader, PhotoFailureReason(failure));
-    observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
+    NormalizedPhoto photo = photos_.Next();
+    if (photo.failure != imaging::PhotoFailure::None) return Fail(reader, PhotoFailureReason(photo.failure));
+    observer_.Preview(photo.stream.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
-    if (!connectionLost_) StartStore(std::move(reader));
+    if (!connectionLost_) StartStore(std::move(reader), photo.stream);
+  }
+
+  // After the last reader, a stop or a lost connection: the workers start no further photo (the photos
+  // normalized ahead are dropped unreported) and the store in flight is finished and reported.
+  void End() {
+    photos_.Stop();
+    FinishStore();
   }
 
   // Waits for the store in flight, if any, and reports its reader.
@@ -120,8 +143,8 @@ class Run {
     Finish(reader);
   }
 
-  void StartStore(FinishedReader reader) {
-    storer_.Store(reader.cardNumber, stream_, guard_);
+  void StartStore(FinishedReader reader, imaging::MemoryStream& photo) {
+    storer_.Store(reader.cardNumber, photo, guard_);
     storing_ = std::move(reader);
   }
 
@@ -155,9 +178,9 @@ class Run {
   ImportResult& result_;
   int done_ = 0;
   bool connectionLost_ = false;
-  imaging::MemoryStream stream_;         // filled with each photo; changes places with the worker's
   std::optional<FinishedReader> storing_;  // the reader whose photo is being stored
-  PhotoStoreWorker storer_;             // the only user of the session while the run lasts
+  PhotoStoreWorker storer_;               // the only user of the session while the run lasts
+  PhotosAhead photos_;                    // last: its workers end first
 };
 
 ImportResult NotStarted(ImportCheck check) {
@@ -230,17 +253,16 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   const std::vector<PlannedReader> plan = PlanReaders(rows, folder, options.rule, options.ruleIndex);
   // From here on the session belongs to the run's store worker.
   const auto photoGuard = options.skipReadersWithPhoto ? data::PhotoGuard::Empty : data::PhotoGuard::EmptyOrBitmap;
-  Run run(session, photoGuard, observer, folder, result);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
+  Run run(session, photoGuard, observer, folder, plan, options.jobs, result);
+  for (std::size_t i = 0; i < rows.size() && !run.ConnectionLost(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {
       result.outcome = RunOutcome::Stopped;
       break;
     }
     run.Reader(rows[i], plan[i]);
-    if (run.ConnectionLost()) break;
   }
-  run.FinishStore();
+  run.End();
   if (run.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
   return result;
 }

@@ -29,6 +29,8 @@ struct ImportOptions {
   CategoryChoice categoryChoice = CategoryChoice::NotChosen;
   long long category = 0;
   std::optional<std::string> department;
+  // Photos read, decoded and normalized at once, each on a worker thread of its own: 0 for one per core.
+  int jobs = 0;
 };
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between

@@ -81,13 +81,13 @@ class OrderedWorkers {
   std::vector<std::thread> threads_;
 };
 
-// The pool over a normalization step that turns a photo file into a Result (a stored-photo value with
-// its verdict, say). The step runs on the workers, several at once: it must not share unguarded state
-// between calls.
-template <typename Result>
+// The pool over a normalization step that turns a photo file (its path, or whatever Input names it by)
+// into a Result (a stored-photo value with its verdict, say). The step runs on the workers, several at
+// once: it must not share unguarded state between calls.
+template <typename Result, typename Input = std::string>
 class NormalizePool {
  public:
-  using Normalize = std::function<Result(const std::string& path)>;
+  using Normalize = std::function<Result(const Input& photo)>;
 
   explicit NormalizePool(Normalize normalize, int workers = DefaultNormalizeWorkers(),
                          int photosPerWorker = kPhotosPerWorker)
@@ -101,8 +101,8 @@ class NormalizePool {
   bool Empty() const { return workers_.Empty(); }
 
   // Queues a photo file. False after a stop or when full (take a result first).
-  bool Submit(std::string path) {
-    return workers_.Submit([this, path = std::move(path)](int slot) { results_[slot] = normalize_(path); });
+  bool Submit(Input photo) {
+    return workers_.Submit([this, photo = std::move(photo)](int slot) { results_[slot] = normalize_(photo); });
   }
 
   // The result of the oldest photo not yet taken, waiting for it; nullopt when nothing is in flight or
