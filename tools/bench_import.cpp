@@ -1,16 +1,16 @@
-// bench-import CONNECTION PHOTOS [READERS] [--workers N,N,...] [--no-engine] [--connections N]
+// bench-import CONNECTION PHOTOS [READERS] [--workers N,N,...] [--no-engine] [--no-pooled] [--connections N]
 //              [--sqlite-journal MODE] [--no-store]: import runs of READERS readers
 // (default 10,000) against the database of the ODBC connection string CONNECTION (its lib_people table is
 // dropped and made anew before every run). PHOTOS is one photo file, or a folder whose JPEG files the
 // readers take in turn (reader i the i-th file, round and round).
 //
 // Runs, each in the same invocation over the same files:
-//   engine     the import run as the window starts it (RunImport: one photo at a time on the run's
-//              thread, a large one split over two threads), unless --no-engine;
-//   pool of N  the same readers through a NormalizePool of N workers, each normalizing whole photos on
-//              its own thread, while the run's thread stores the results in reader order through the
-//              store worker (as RunImport will once it takes the pool); N from --workers (default: 1 and
-//              one per core).
+//   engine     the import run as the window starts it (RunImport with ImportOptions::jobs = N: N workers
+//              normalize the photos ahead, the run's thread previews and stores them in reader order),
+//              unless --no-engine;
+//   pool of N  the same readers through a bare NormalizePool of N workers and the store worker, with the
+//              time the workers spend normalizing measured on them, unless --no-pooled;
+// N from --workers (default: 1 and one per core).
 // For each: photos per second; processor time (user + system, all threads of this process, the database
 // server's own work not included) per photo against a bare decode of the same files, and the cores it kept
 // busy on average (on a shared machine, fewer than the workers when other work takes the rest); the share
@@ -139,6 +139,7 @@ struct RunFigures {
   int normalizers = 1;     // threads doing it
   double storeWaits = 0;
   long earlyKiB = 0, endKiB = 0;
+  bool engine = false;  // normalizing is then the run's thread waiting for its next photo from the workers
 };
 
 // Times the engine's normalization of each photo on the run's own thread (the engine announces the reader,
@@ -180,11 +181,13 @@ struct TimingObserver : photoimport::ImportObserver {
   }
 };
 
-RunFigures RunEngine(data::Session& session, const std::string& folder) {
+RunFigures RunEngine(data::Session& session, const std::string& folder, int jobs) {
   photoimport::ImportOptions options;
   options.folder = folder;
+  options.jobs = jobs;
   TimingObserver observer;
-  RunFigures figures{"engine"};
+  RunFigures figures{"engine, " + std::to_string(jobs) + (jobs == 1 ? " job" : " jobs")};
+  figures.engine = true;
   const double cpuStart = ProcessCpuSeconds();
   const auto start = Clock::now();
   const photoimport::ImportResult result = photoimport::RunImport(options, session, observer);
@@ -295,13 +298,14 @@ std::vector<int> WorkerCounts(const char* list) {
 
 void Report(const RunFigures& run, double bareDecodePerPhoto, double onePhotoPerSecond) {
   const int photos = std::max(run.stored, 1);
-  const double outside = 1.0 - run.normalizing / (run.wall * run.normalizers);
+  const double outside = 1.0 - run.normalizing / (run.wall * (run.engine ? 1 : run.normalizers));
   std::printf("%-10s stored %5d failed %d  %7.2f s  %6.0f photos/s", run.name.c_str(), run.stored, run.failed,
               run.wall, run.stored / run.wall);
   if (onePhotoPerSecond > 0) std::printf(" (%.2f x one worker)", run.stored / run.wall / onePhotoPerSecond);
   std::printf("\n           processor %.3f ms per photo = %.2f x the bare decode, %.2f cores busy on average; "
-              "outside decoding and normalization %.1f %%; waiting for the store worker %.1f %%\n",
-              1e3 * run.cpu / photos, run.cpu / photos / bareDecodePerPhoto, run.cpu / run.wall, 100.0 * outside,
+              "%s %.1f %%; waiting for the store worker %.1f %%\n",
+              1e3 * run.cpu / photos, run.cpu / photos / bareDecodePerPhoto, run.cpu / run.wall,
+              run.engine ? "run's thread not waiting for a photo" : "outside decoding and normalization", 100.0 * outside,
               100.0 * run.storeWaits / run.wall);
   std::printf("           resident memory at 10 %% %ld KiB, at the end %ld KiB\n", run.earlyKiB, run.endKiB);
 }
@@ -315,16 +319,18 @@ int main(int argc, char** argv) {
   const char* sqliteJournal = nullptr;
   int connections = 1;
   bool store = true;
+  bool pooled = true;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--workers") && i + 1 < argc) workers = WorkerCounts(argv[++i]);
     else if (!std::strcmp(argv[i], "--sqlite-journal") && i + 1 < argc) sqliteJournal = argv[++i];
     else if (!std::strcmp(argv[i], "--no-engine")) engine = false;
     else if (!std::strcmp(argv[i], "--no-store")) store = false;
+    else if (!std::strcmp(argv[i], "--no-pooled")) pooled = false;
     else if (!std::strcmp(argv[i], "--connections") && i + 1 < argc) connections = std::max(1, std::atoi(argv[++i]));
     else positional.push_back(argv[i]);
   }
   if (positional.size() < 2 || positional.size() > 3) {
-    std::fprintf(stderr, "usage: bench-import CONNECTION PHOTOS [READERS] [--workers N,N,...] [--no-engine] "
+    std::fprintf(stderr, "usage: bench-import CONNECTION PHOTOS [READERS] [--workers N,N,...] [--no-engine] [--no-pooled] "
                          "[--connections N] [--sqlite-journal MODE] [--no-store]\n");
     return 2;
   }
@@ -361,13 +367,15 @@ int main(int argc, char** argv) {
   bool allStored = true;
   double onePhotoPerSecond = 0;
   try {
-    if (engine) {
+    double engineOnePerSecond = 0;
+    for (const int count : engine ? workers : std::vector<int>{}) {
       MakeReaders(*sessions.front(), readers);
-      const RunFigures run = RunEngine(*sessions.front(), folder);
-      Report(run, barePerPhoto, 0);
+      const RunFigures run = RunEngine(*sessions.front(), folder, count);
+      if (count == 1) engineOnePerSecond = run.stored / run.wall;
+      Report(run, barePerPhoto, count == 1 ? 0 : engineOnePerSecond);
       allStored &= run.stored == readers;
     }
-    for (const int count : workers) {
+    for (const int count : pooled ? workers : std::vector<int>{}) {
       MakeReaders(*sessions.front(), readers);
       std::vector<std::unique_ptr<data::Session>> none;
       const RunFigures run = RunPooled(store ? sessions : none, folder, readers, count);
