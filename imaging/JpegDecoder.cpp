@@ -119,7 +119,7 @@ struct JpegScanlineReader::State {
   int orientation = kOrientationUpright;
   std::uint32_t grayColors[256] = {};
   std::vector<JSAMPLE> batch;
-  std::vector<std::uint32_t> pixelWords;  // one row, for Layout::kPixelWords
+  std::vector<std::uint32_t> pixelWords;  // one row as libjpeg writes it (kPixelWords) or as converted
   JSAMPROW batchRows[kRowsPerBatch] = {};
   int rowsInBatch = 0;
   int nextRowInBatch = 0;
@@ -147,18 +147,19 @@ struct JpegScanlineReader::State {
   void ReadOrientation();
   void PrepareBatch();
   bool ReadBatch();
-  bool ReadRowInto(std::uint32_t* destination);
+  bool ReadPixelWords();
+  std::uint32_t* RowWords() { return pixelWords.data() + 1; }
   void ConvertRow(const JSAMPLE* in, std::uint32_t* out) const;
 };
 
-bool JpegScanlineReader::State::ReadRowInto(std::uint32_t* destination) {
+// The next row into RowWords(), for Layout::kPixelWords: each pixel one word, bits 24-31 as libjpeg left them.
+bool JpegScanlineReader::State::ReadPixelWords() {
   if (cinfo.output_scanline >= cinfo.output_height) return false;
   if (setjmp(errors.jump)) return Fail();
   // libjpeg-turbo writes rows that start on a 16-byte boundary with stores that bypass the cache, and
   // reading such a row back costs a trip to memory; a row buffer off that boundary stays in cache.
-  JSAMPROW row = reinterpret_cast<JSAMPROW>(pixelWords.data() + 1);
+  JSAMPROW row = reinterpret_cast<JSAMPROW>(RowWords());
   if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) return Fail();
-  CopyPixelWords(pixelWords.data() + 1, destination, static_cast<int>(cinfo.output_width));
   return true;
 }
 
@@ -217,10 +218,8 @@ void JpegScanlineReader::State::PrepareBatch() {
       grayColors[i] = PackRgb(v, v, v);
     }
   }
-  if (layout == Layout::kPixelWords) {
-    pixelWords.resize(cinfo.output_width + 1);
-    return;
-  }
+  pixelWords.resize(cinfo.output_width + 1);
+  if (layout == Layout::kPixelWords) return;
   const std::size_t rowBytes = static_cast<std::size_t>(cinfo.output_width) * cinfo.output_components;
   batch.resize(rowBytes * kRowsPerBatch);
   for (int i = 0; i < kRowsPerBatch; ++i) batchRows[i] = batch.data() + rowBytes * i;
@@ -291,13 +290,23 @@ int JpegScanlineReader::Height() const { return state_ ? static_cast<int>(state_
 int JpegScanlineReader::Orientation() const { return state_ ? state_->orientation : kOrientationUpright; }
 
 bool JpegScanlineReader::ReadRow(std::uint32_t* destination) {
-  if (!state_ || !state_->Usable()) return false;
+  const std::uint32_t* row = ReadRowInPlace();
+  if (!row) return false;
+  CopyPixelWords(row, destination, Width());
+  return true;
+}
+
+const std::uint32_t* JpegScanlineReader::ReadRowInPlace() {
+  if (!state_ || !state_->Usable()) return nullptr;
   State& s = *state_;
-  if (s.layout == Layout::kPixelWords) return s.ReadRowInto(destination) && s.Usable();
-  if (s.nextRowInBatch == s.rowsInBatch && !s.ReadBatch()) return false;
-  s.ConvertRow(s.batchRows[s.nextRowInBatch++], destination);
+  if (s.layout == Layout::kPixelWords) {
+    if (!s.ReadPixelWords()) return nullptr;
+  } else {
+    if (s.nextRowInBatch == s.rowsInBatch && !s.ReadBatch()) return nullptr;
+    s.ConvertRow(s.batchRows[s.nextRowInBatch++], s.RowWords());
+  }
   // Rows of a batch that ran past the end of the data are padding; say so at once.
-  return s.Usable();
+  return s.Usable() ? s.RowWords() : nullptr;
 }
 
 bool JpegScanlineReader::Finish() {

@@ -33,6 +33,9 @@ class JpegScanlineReader {
   // Writes the next stored row, Width() pixels of 0x00RRGGBB, rows top to bottom. False after the
   // last row, on a decoding error, or as soon as the data has been found to end early.
   bool ReadRow(std::uint32_t* destination);
+  // The same row in a buffer of the reader's own, valid until the next call, without the copy; bits 24-31
+  // of each pixel are unspecified. nullptr where ReadRow returns false.
+  const std::uint32_t* ReadRowInPlace();
 
   // The final verdict, after all rows were read: true only when the whole picture was decoded from
   // complete data (up to the end-of-image marker). Releases libjpeg's state either way.

@@ -118,20 +118,20 @@ class RowRing {
   std::atomic<bool> stopped_{false};
 };
 
-bool ConsumeOnThisThread(JpegScanlineReader& reader, const std::function<void(const std::uint32_t*)>& consume) {
-  std::vector<std::uint32_t> row(static_cast<std::size_t>(reader.Width()));
+}  // namespace
+
+bool ReadJpegRows(JpegScanlineReader& reader, const std::function<void(const std::uint32_t*)>& consume) {
   for (int y = 0; y < reader.Height(); ++y) {
-    if (!reader.ReadRow(row.data())) return reader.Finish();
-    consume(row.data());
+    const std::uint32_t* row = reader.ReadRowInPlace();
+    if (!row) return reader.Finish();
+    consume(row);
   }
   return reader.Finish();
 }
 
-}  // namespace
-
 bool PipeJpegRows(JpegScanlineReader& reader, const std::function<void(const std::uint32_t*)>& consume) {
   if (static_cast<long long>(reader.Width()) * reader.Height() < kThreadedPixels)
-    return ConsumeOnThisThread(reader, consume);
+    return ReadJpegRows(reader, consume);
   RowRing ring(reader.Width(), reader.Height());
   std::thread decoder;
   try {
@@ -143,7 +143,7 @@ bool PipeJpegRows(JpegScanlineReader& reader, const std::function<void(const std
       }
     });
   } catch (const std::system_error&) {
-    return ConsumeOnThisThread(reader, consume);  // no thread to be had: one after the other
+    return ReadJpegRows(reader, consume);  // no thread to be had: one after the other
   }
   bool consumed = false;
   try {

@@ -1,6 +1,8 @@
 #include "imaging/PhotoBitmap.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace imaging {
 namespace {
@@ -21,6 +23,14 @@ std::uint32_t GetU16(std::span<const std::uint8_t> bytes, std::size_t at) {
 
 std::uint32_t GetU32(std::span<const std::uint8_t> bytes, std::size_t at) {
   return GetU16(bytes, at) | (GetU16(bytes, at + 2) << 16);
+}
+
+// A row reduced to 5-6-5. The fixed-length inner loop is what compilers vectorize at -O2.
+void ReduceRow(const std::uint32_t* __restrict in, std::uint16_t* __restrict out, int width) {
+  int x = 0;
+  for (; x + 8 <= width; x += 8)
+    for (int i = 0; i < 8; ++i) out[x + i] = ReduceTo565(in[x + i]);
+  for (; x < width; ++x) out[x] = ReduceTo565(in[x]);
 }
 
 void WriteHeaders(std::uint8_t* header, int width, int height) {
@@ -81,9 +91,14 @@ void WriteStoredPhoto(const WorkingImage& image, std::vector<std::uint8_t>& out)
   out.assign(StoredPhotoSize(width, height), 0);
   WriteHeaders(out.data(), width, height);
   std::uint8_t* row = out.data() + kStoredPhotoHeaderSize;
+  std::vector<std::uint16_t> reduced(static_cast<std::size_t>(width));
   for (int y = height - 1; y >= 0; --y, row += stride) {
-    const std::uint32_t* source = image.Row(y);
-    for (int x = 0; x < width; ++x) PutU16(row + 2 * x, ReduceTo565(source[x]));
+    ReduceRow(image.Row(y), reduced.data(), width);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(row, reduced.data(), 2 * reduced.size());
+    } else {
+      for (int x = 0; x < width; ++x) PutU16(row + 2 * x, reduced[x]);
+    }
   }
 }
 

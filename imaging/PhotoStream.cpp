@@ -67,10 +67,18 @@ bool ShrinkPicture(const WorkingImage& picture, WorkingImage& target) {
   return true;
 }
 
+// A decoded row's pixels for a working image: the decoder's rows leave bits 24-31 unspecified.
+void CopyChannels(const std::uint32_t* from, int count, std::uint32_t* to) {
+  constexpr std::uint32_t kChannelBits = 0x00FFFFFFu;
+  std::transform(from, from + count, to, [](std::uint32_t pixel) { return pixel & kChannelBits; });
+}
+
 // The JPEG path for photos that need shrinking: rows go from the decoder straight into the resampler
-// (a landscape picture's crop is a column offset), so the full picture is never held. A picture stored
-// turned (EXIF orientation) is turned upright whole first. False when the data is not a usable JPEG.
-bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& tooThin) {
+// (a landscape picture's crop is a column offset), so the full picture is never held; with
+// PhotoThreads::Split a large photo is decoded on a second thread meanwhile. A picture stored turned (EXIF
+// orientation) is turned upright whole first. False when the data is not a usable JPEG.
+bool ShrinkJpeg(std::span<const std::uint8_t> file, PhotoThreads threads, WorkingImage& target, bool& tooThin) {
+  const auto feedRows = threads == PhotoThreads::Split ? PipeJpegRows : ReadJpegRows;
   JpegScanlineReader reader;
   if (!reader.Open(file)) return false;
   const int width = reader.Width();
@@ -79,9 +87,11 @@ bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& 
   const int orientation = reader.Orientation();
   if (orientation != kOrientationUpright) {
     WorkingImage picture(UprightWidth(width, height, orientation), UprightHeight(width, height, orientation));
+    std::vector<std::uint32_t> channels(static_cast<std::size_t>(width));
     int y = 0;
-    const bool whole = PipeJpegRows(reader, [&](const std::uint32_t* row) {
-      PlaceStoredRow(row, y++, width, height, orientation, picture);
+    const bool whole = feedRows(reader, [&](const std::uint32_t* row) {
+      CopyChannels(row, width, channels.data());
+      PlaceStoredRow(channels.data(), y++, width, height, orientation, picture);
     });
     tooThin = whole && !ShrinkPicture(picture, target);
     return whole && !tooThin;
@@ -93,12 +103,10 @@ bool ShrinkJpeg(std::span<const std::uint8_t> file, WorkingImage& target, bool& 
   target.SetSize(size.width, size.height);
   if (size.width == crop.width && size.height == crop.height) {
     int y = 0;
-    return PipeJpegRows(reader, [&](const std::uint32_t* row) {
-      std::copy(row + crop.left, row + crop.left + crop.width, target.Row(y++));
-    });
+    return feedRows(reader, [&](const std::uint32_t* row) { CopyChannels(row + crop.left, crop.width, target.Row(y++)); });
   }
   StreamingResampler resampler(crop.width, crop.height, target);
-  return PipeJpegRows(reader, [&](const std::uint32_t* row) { resampler.AddRow(row + crop.left); });
+  return feedRows(reader, [&](const std::uint32_t* row) { resampler.AddRow(row + crop.left); });
 }
 
 PhotoFailure ReadWholeFile(const std::string& fileName, std::vector<std::uint8_t>& file) {
@@ -122,13 +130,14 @@ PhotoFailure WhyUndecodable(std::span<const std::uint8_t> file) {
   return PhotoFailure::DamagedPicture;
 }
 
-PhotoFailure NormalizeBytes(const std::string& fileName, std::vector<std::uint8_t>& file, WorkingImage& target) {
+PhotoFailure NormalizeBytes(const std::string& fileName, std::vector<std::uint8_t>& file, PhotoThreads threads,
+                            WorkingImage& target) {
   if (!LongEnoughName(fileName)) return PhotoFailure::DamagedPicture;
   const PictureKind kind = PictureKindOf(fileName);
   WorkingImage picture;
   if (kind == PictureKind::Jpeg) {
     bool tooThin = false;
-    if (ShrinkJpeg(file, target, tooThin)) return PhotoFailure::None;
+    if (ShrinkJpeg(file, threads, target, tooThin)) return PhotoFailure::None;
     // A thin JPEG decoded well and failed the fit; anything else gets the PNG try like any picture.
     if (tooThin) return PhotoFailure::DamagedPicture;
     if (!DecodePngFallback(file, picture)) return WhyUndecodable(file);
@@ -139,10 +148,10 @@ PhotoFailure NormalizeBytes(const std::string& fileName, std::vector<std::uint8_
   return ShrinkPicture(picture, target) ? PhotoFailure::None : PhotoFailure::DamagedPicture;
 }
 
-PhotoFailure NormalizeFile(const std::string& fileName, WorkingImage& target) {
+PhotoFailure NormalizeFile(const std::string& fileName, PhotoThreads threads, WorkingImage& target) {
   std::vector<std::uint8_t> file;
   if (const PhotoFailure failure = ReadWholeFile(fileName, file); failure != PhotoFailure::None) return failure;
-  return NormalizeBytes(fileName, file, target);
+  return NormalizeBytes(fileName, file, threads, target);
 }
 
 // The stored photo of what `normalize` makes into the target, or why there is none.
@@ -164,18 +173,18 @@ PhotoFailure MakeStream(MemoryStream& stream, Normalize normalize) {
 
 }  // namespace
 
-PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream) {
-  return MakeStream(stream, [&](WorkingImage& target) { return NormalizeFile(fileName, target); });
+PhotoFailure MakePhotoStreamDetailed(const std::string& fileName, MemoryStream& stream, PhotoThreads threads) {
+  return MakeStream(stream, [&](WorkingImage& target) { return NormalizeFile(fileName, threads, target); });
 }
 
 PhotoFailure MakePhotoStreamFromBytes(const std::string& fileName, std::vector<std::uint8_t> file,
-                                      MemoryStream& stream) {
+                                      MemoryStream& stream, PhotoThreads threads) {
   if (file.size() > kMaxPhotoFileBytes) return PhotoFailure::FileTooLarge;
-  return MakeStream(stream, [&](WorkingImage& target) { return NormalizeBytes(fileName, file, target); });
+  return MakeStream(stream, [&](WorkingImage& target) { return NormalizeBytes(fileName, file, threads, target); });
 }
 
-bool MakePhotoStream(const std::string& fileName, MemoryStream& stream) {
-  return MakePhotoStreamDetailed(fileName, stream) == PhotoFailure::None;
+bool MakePhotoStream(const std::string& fileName, MemoryStream& stream, PhotoThreads threads) {
+  return MakePhotoStreamDetailed(fileName, stream, threads) == PhotoFailure::None;
 }
 
 }  // namespace imaging

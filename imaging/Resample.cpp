@@ -46,8 +46,6 @@ Band BandOf(int d, float scale) {
   return {static_cast<int>(e0), CeilPositive(e1), e0, e1};
 }
 
-std::uint32_t Truncate(float sum) { return static_cast<std::uint32_t>(static_cast<int>(sum)); }
-
 }  // namespace
 
 int CeilPositive(float x) {
@@ -58,6 +56,7 @@ int CeilPositive(float x) {
 AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale) {
   AxisBands bands;
   bands.count = destinationSize;
+  bands.sourceSize = sourceSize;
   for (int d = 0; d < destinationSize; ++d) {
     const Band band = BandOf(d, scale);
     bands.span = std::max(bands.span, band.end - band.first);
@@ -78,57 +77,103 @@ AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale) {
   return bands;
 }
 
-StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination)
-    : sourceHeight_(sourceHeight), destination_(destination) {
-  const int dW = destination.Width();
-  const int dH = destination.Height();
-  const float sx = Scale(sourceWidth, dW);
-  const float sy = Scale(sourceHeight, dH);
-  areaFactor_ = AreaFactor(sx, sy);
-  columns_ = MakeAxisBands(sourceWidth, dW, sx);
-  rowTerms_.resize(dH);
-  for (int y = 0; y < dH; ++y) {
+std::shared_ptr<const StreamingResampler::Plan> StreamingResampler::MakePlan(int sourceWidth, int sourceHeight,
+                                                                               int width, int height) {
+  auto plan = std::make_shared<Plan>();
+  const float sx = Scale(sourceWidth, width);
+  const float sy = Scale(sourceHeight, height);
+  const double areaFactor = AreaFactor(sx, sy);
+  for (int y = 0; y < height; ++y) {
+    plan->firstTerm.push_back(plan->rowTerms.size());
     const Band band = BandOf(y, sy);
     float smallest = kNoNonzeroWeight;
     for (int j = band.first; j < band.end; ++j) {
       const float weight = BandWeight(j, band.e0, band.e1);
       smallest = SmallestNonzeroWeight(smallest, weight);
-      rowTerms_[y].push_back({std::min(j, sourceHeight - 1), weight, smallest});
+      plan->rowTerms.push_back({std::min(j, sourceHeight - 1), weight, smallest});
     }
   }
-  nextTerm_.assign(dH, 0);
+  plan->firstTerm.push_back(plan->rowTerms.size());
   // As many rows of sums as can be open at once: those whose bands share one source row.
-  for (int y = 0, first = 0; y < dH; ++y) {
-    if (rowTerms_[y].empty()) continue;
-    while (first < y && (rowTerms_[first].empty() || rowTerms_[first].back().sourceRow < rowTerms_[y].front().sourceRow))
-      ++first;
-    sumRows_ = std::max(sumRows_, y - first + 1);
+  const auto& terms = plan->rowTerms;
+  const auto& start = plan->firstTerm;
+  const auto empty = [&](int y) { return start[y] == start[y + 1]; };
+  for (int y = 0, first = 0; y < height; ++y) {
+    if (empty(y)) continue;
+    while (first < y && (empty(first) || terms[start[first + 1] - 1].sourceRow < terms[start[y]].sourceRow)) ++first;
+    plan->sumRows = std::max(plan->sumRows, y - first + 1);
   }
-  sums_.assign(static_cast<std::size_t>(std::max(sumRows_, 1)) * dW * kSumLanes, 0.0f);
-  groups_ = MakeColumnGroups(columns_, areaFactor_);
-  unitRowWeights_.Fill(columns_, groups_, 1.0f);
+  plan->sumRows = std::max(plan->sumRows, 1);
+  plan->groups = MakeColumnGroups(MakeAxisBands(sourceWidth, width, sx), areaFactor);
+  plan->unitRowWeights.Fill(plan->groups, 1.0f);
+  return plan;
+}
+
+// The plan of the last size this thread resampled to is kept: a run over photos of one size makes it once.
+std::shared_ptr<const StreamingResampler::Plan> StreamingResampler::PlanFor(int sourceWidth, int sourceHeight,
+                                                                              int width, int height) {
+  struct Kept {
+    int sizes[4] = {-1, -1, -1, -1};
+    std::shared_ptr<const Plan> plan;
+  };
+  thread_local Kept kept;
+  const int sizes[4] = {sourceWidth, sourceHeight, width, height};
+  if (!kept.plan || !std::equal(sizes, sizes + 4, kept.sizes)) {
+    kept.plan = MakePlan(sourceWidth, sourceHeight, width, height);
+    std::copy(sizes, sizes + 4, kept.sizes);
+  }
+  return kept.plan;
+}
+
+StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination,
+                                       KernelPath path)
+    : sourceHeight_(sourceHeight), destination_(destination), path_(path),
+      plan_(PlanFor(sourceWidth, sourceHeight, destination.Width(), destination.Height())),
+      nextTerm_(plan_->firstTerm.begin(), plan_->firstTerm.end() - 1),
+      sums_(static_cast<std::size_t>(plan_->sumRows) * plan_->groups.SumsPerRow()),
+      tail_(static_cast<std::size_t>(std::max(plan_->groups.tailLength, 1))),
+      edgeRowWeights_(static_cast<std::size_t>(plan_->sumRows)) {  // one per open row at most
   // Destination rows without source rows (an empty source) are finished at once: all sums 0.
-  while (firstOpenRow_ < dH && rowTerms_[firstOpenRow_].empty()) FinishRow(firstOpenRow_++);
+  const int dH = destination.Height();
+  while (firstOpenRow_ < dH && !HasTerms(firstOpenRow_)) FinishRow(firstOpenRow_++);
   nextOpenRow_ = firstOpenRow_;
 }
 
 float* StreamingResampler::SumsOf(int y) {
-  return sums_.data() + static_cast<std::size_t>(y % std::max(sumRows_, 1)) * destination_.Width() * kSumLanes;
+  return sums_.data() + static_cast<std::size_t>(y % plan_->sumRows) * plan_->groups.SumsPerRow();
 }
 
-const PixelWeights& StreamingResampler::WeightsOfRow(float rowWeight) {
-  if (rowWeight == 1.0f) return unitRowWeights_;
-  edgeRowWeights_.Fill(columns_, groups_, rowWeight);
-  return edgeRowWeights_;
+const PixelWeights* StreamingResampler::WeightsOfRow(float rowWeight) {
+  if (rowWeight == 1.0f) return &plan_->unitRowWeights;
+  PixelWeights& weights = edgeRowWeights_[edgeWeightsUsed_++];
+  weights.Fill(plan_->groups, rowWeight);
+  return &weights;
 }
 
 // Destination rows whose band starts at or before this source row get fresh sums.
 void StreamingResampler::OpenRows(int sourceRow) {
   const int dH = destination_.Height();
-  while (nextOpenRow_ < dH && (rowTerms_[nextOpenRow_].empty() || rowTerms_[nextOpenRow_].front().sourceRow <= sourceRow)) {
-    std::fill_n(SumsOf(nextOpenRow_), static_cast<std::size_t>(destination_.Width()) * kSumLanes, 0.0f);
+  while (nextOpenRow_ < dH &&
+         (!HasTerms(nextOpenRow_) || plan_->rowTerms[plan_->firstTerm[nextOpenRow_]].sourceRow <= sourceRow)) {
+    std::fill_n(SumsOf(nextOpenRow_), plan_->groups.SumsPerRow(), 0.0f);
     ++nextOpenRow_;
   }
+}
+
+// The next term with this source row of every open destination row, as targets of one pass over the
+// row. False when no destination row has such a term left. A destination row whose band takes the
+// source row twice (clamped past the last row) gets its second term in the next pass: its terms must
+// come one after the other.
+bool StreamingResampler::CollectTargets(int sourceRow) {
+  targets_.clear();
+  edgeWeightsUsed_ = 0;
+  for (int y = firstOpenRow_; y < nextOpenRow_; ++y) {
+    std::size_t& next = nextTerm_[y];
+    if (next == plan_->firstTerm[y + 1] || plan_->rowTerms[next].sourceRow != sourceRow) continue;
+    const RowTerm& term = plan_->rowTerms[next++];
+    targets_.push_back({SumsOf(y), WeightsOfRow(term.weight), term.smallestSoFar});
+  }
+  return !targets_.empty();
 }
 
 void StreamingResampler::AddRow(const std::uint32_t* row) {
@@ -136,41 +181,31 @@ void StreamingResampler::AddRow(const std::uint32_t* row) {
   const int j = nextRow_++;
   const bool lastRow = nextRow_ == sourceHeight_;
   OpenRows(j);
-  for (int y = firstOpenRow_; y < nextOpenRow_; ++y) {
-    const auto& terms = rowTerms_[y];
-    std::size_t& next = nextTerm_[y];
-    while (next < terms.size() && terms[next].sourceRow == j) {
-      AccumulateRow(row, columns_, groups_, WeightsOfRow(terms[next].weight), terms[next].smallestSoFar,
-                    SumsOf(y));
-      ++next;
-    }
-  }
-  while (firstOpenRow_ < nextOpenRow_ &&
-         (nextTerm_[firstOpenRow_] == rowTerms_[firstOpenRow_].size() || lastRow))
+  while (CollectTargets(j)) AccumulateRow(row, plan_->groups, targets_, tail_.data(), path_);
+  while (firstOpenRow_ < nextOpenRow_ && (nextTerm_[firstOpenRow_] == plan_->firstTerm[firstOpenRow_ + 1] || lastRow))
     FinishRow(firstOpenRow_++);
 }
 
 void StreamingResampler::FinishRow(int y) {
-  const int dW = destination_.Width();
-  const float* sums = rowTerms_[y].empty() ? nullptr : SumsOf(y);
   std::uint32_t* out = destination_.Row(y);
-  for (int x = 0; x < dW; ++x) {
-    if (!sums) {
-      out[x] = 0;
-      continue;
-    }
-    const float* lane = sums + static_cast<std::size_t>(x) * kSumLanes;
-    out[x] = PackRgb(Truncate(lane[2]), Truncate(lane[1]), Truncate(lane[0]));
+  if (!HasTerms(y)) {
+    std::fill_n(out, destination_.Width(), 0u);
+    return;
   }
+  FinishSums(SumsOf(y), plan_->groups, out, path_);
 }
 
-void ResampleBitmap(const WorkingImage& source, WorkingImage& destination) {
+void ResampleBitmap(const WorkingImage& source, WorkingImage& destination, KernelPath path) {
   if (source.Width() == destination.Width() && source.Height() == destination.Height()) {
     destination.Pixels() = source.Pixels();
     return;
   }
-  StreamingResampler resampler(source.Width(), source.Height(), destination);
+  StreamingResampler resampler(source.Width(), source.Height(), destination, path);
   for (int y = 0; y < source.Height(); ++y) resampler.AddRow(source.Row(y));
+}
+
+void ResampleBitmap(const WorkingImage& source, WorkingImage& destination) {
+  ResampleBitmap(source, destination, KernelPath::Fastest);
 }
 
 }  // namespace imaging

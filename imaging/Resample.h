@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "imaging/ResampleKernel.h"
@@ -20,11 +21,12 @@ AxisBands MakeAxisBands(int sourceSize, int destinationSize, float scale);
 // The destination must not be the same size as the source (ResampleBitmap copies that case).
 class StreamingResampler {
  public:
-  StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination);
+  StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination,
+                     KernelPath path = KernelPath::Fastest);
   StreamingResampler(const StreamingResampler&) = delete;
   StreamingResampler& operator=(const StreamingResampler&) = delete;
 
-  // `row` holds sourceWidth pixels. Rows beyond sourceHeight are ignored.
+  // `row` holds sourceWidth pixels (bits 24-31 are not read). Rows beyond sourceHeight are ignored.
   void AddRow(const std::uint32_t* row);
 
  private:
@@ -33,29 +35,44 @@ class StreamingResampler {
     float weight;
     float smallestSoFar;  // the smallest nonzero weight of the band's rows up to this one
   };
+  // What depends only on the sizes: the terms of the destination rows, the column groups, the pixel
+  // weights of inner rows. Pictures of one size (ID photos all have the same) share one.
+  struct Plan {
+    std::vector<RowTerm> rowTerms;       // destination rows top to bottom, each band's rows in order
+    std::vector<std::size_t> firstTerm;  // per destination row, and one past the last
+    int sumRows = 0;                     // destination rows open at once at most
+    ColumnGroups groups;
+    PixelWeights unitRowWeights;
+  };
+  static std::shared_ptr<const Plan> PlanFor(int sourceWidth, int sourceHeight, int width, int height);
+  static std::shared_ptr<const Plan> MakePlan(int sourceWidth, int sourceHeight, int width, int height);
 
+  bool HasTerms(int y) const { return plan_->firstTerm[y] < plan_->firstTerm[y + 1]; }
   void OpenRows(int sourceRow);
+  bool CollectTargets(int sourceRow);
   void FinishRow(int y);
   float* SumsOf(int y);
-  const PixelWeights& WeightsOfRow(float rowWeight);
+  const PixelWeights* WeightsOfRow(float rowWeight);
 
   int sourceHeight_;
   WorkingImage& destination_;
-  double areaFactor_ = 0;
-  AxisBands columns_;
-  std::vector<std::vector<RowTerm>> rowTerms_;  // per destination row, top to bottom
-  std::vector<std::size_t> nextTerm_;           // per destination row
-  // Sums of the open destination rows: 4 lanes (blue, green, red, unused) per pixel, in a ring of rows.
+  KernelPath path_;
+  std::shared_ptr<const Plan> plan_;
+  std::vector<std::size_t> nextTerm_;  // per destination row: its next term in plan_->rowTerms
+  // Sums of the open destination rows (ColumnGroups::SumsPerRow() each), in a ring of rows.
   std::vector<float> sums_;
-  int sumRows_ = 0;
-  // Pixel weights w = wx * wy * k of one row weight wy; those of wy = 1 (every inner row of a band) are
-  // kept, the others made when needed.
-  ColumnGroups groups_;
-  PixelWeights unitRowWeights_;
-  PixelWeights edgeRowWeights_;
+  std::vector<std::uint32_t> tail_;  // the end of the current source row, for the kernel
+  // Pixel weights w = wx * wy * k of a row weight wy other than 1, made when needed: one table for each
+  // destination row the current source row goes into.
+  std::vector<PixelWeights> edgeRowWeights_;
+  std::size_t edgeWeightsUsed_ = 0;
+  std::vector<RowTarget> targets_;  // the destination rows of the current source row
   int firstOpenRow_ = 0;
   int nextOpenRow_ = 0;
   int nextRow_ = 0;
 };
+
+// ResampleBitmap (imaging/PhotoStream.h) on a chosen kernel path.
+void ResampleBitmap(const WorkingImage& source, WorkingImage& destination, KernelPath path);
 
 }  // namespace imaging

@@ -13,6 +13,7 @@
 #include "import/FailureReasons.h"
 #include "import/PhotoStoreWorker.h"
 #include "import/PhotoSource.h"
+#include "import/PhotosAhead.h"
 #include "import/ReaderPlan.h"
 #include "import/StoreReason.h"
 #include "import/ZipArchive.h"
@@ -68,28 +69,35 @@ std::vector<ReaderRow> SelectReadersReconnecting(data::Session& session, const I
   return SelectReaders(session, options);
 }
 
-// Each reader's photo is stored on the store worker while the next reader's photo is found, decoded and
-// normalized: the database server's work on the value overlaps the decoding. The observer is still called
+// Reads the planned reader's file from the source, decodes and normalizes it, whole on the calling thread,
+// which is one of the run's workers (several at once: the sources read safely from several threads).
+NormalizedPhoto NormalizeReaderPhoto(PhotoSource& source, const PlannedReader& plan) {
+  NormalizedPhoto photo;
+  std::vector<std::uint8_t> bytes;
+  photo.failure = source.Read(plan.file.name, bytes, photo.reason);
+  if (photo.failure == imaging::PhotoFailure::None)
+    photo.failure = imaging::MakePhotoStreamFromBytes(plan.file.name, std::move(bytes), photo.stream,
+                                                      imaging::PhotoThreads::CallingThread);
+  return photo;
+}
+
+// Each reader's photo is stored on the store worker while the photos of the readers after it are read,
+// decoded and normalized on the workers (PhotosAhead): the database server's work on the value overlaps
+// the decoding, and the decoding of several photos overlaps on several cores. The observer is still called
 // on this thread only, and each kind of call in reader order. A reader's outcome (its log line, its count,
 // its progress) is reported once its store has finished: after the next reader has been announced and its
 // photo previewed but before that reader's own outcome, or at the end of the run. Once a store has found
 // the connection lost for good, no further reader is handled or reported.
-// Reads the planned reader's file from the source, decodes and normalizes it into the stream. Empty on
-// success, else the reason the reader fails with.
-std::string NormalizeReaderPhoto(PhotoSource& source, const PlannedReader& plan, imaging::MemoryStream& stream) {
-  std::vector<std::uint8_t> bytes;
-  std::string reason;
-  imaging::PhotoFailure failure = source.Read(plan.file.name, bytes, reason);
-  if (failure == imaging::PhotoFailure::None) failure = imaging::MakePhotoStreamFromBytes(plan.file.name, std::move(bytes), stream);
-  if (failure == imaging::PhotoFailure::None) return {};
-  return reason.empty() ? PhotoFailureReason(failure) : reason;
-}
-
 class Run {
  public:
   Run(data::Session& session, data::PhotoGuard guard, StoreAction store, ImportObserver& observer,
-      PhotoSource& source, ImportResult& result)
-      : guard_(guard), observer_(observer), source_(source), result_(result), storer_(session, std::move(store)) {}
+      PhotoSource& source, const std::vector<PlannedReader>& plan, int jobs, ImportResult& result)
+      : guard_(guard),
+        observer_(observer),
+        source_(source),
+        result_(result),
+        storer_(session, std::move(store)),
+        photos_(plan, [&source](const PlannedReader& reader) { return NormalizeReaderPhoto(source, reader); }, jobs) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
     FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, ReaderOutcome::NoFile, {}};
@@ -101,11 +109,19 @@ class Run {
     if (plan.choice == FileChoice::Shared) return Fail(reader, kSharedFileReason);
     observer_.CurrentReader(reader.path, row.cardNumber, row.name);
     observer_.ProcessEvents();
-    if (const std::string failure = NormalizeReaderPhoto(source_, plan, stream_); !failure.empty())
-      return Fail(reader, failure);
-    observer_.Preview(stream_.bytes);  // shown at once, while the reader before may still be stored
+    NormalizedPhoto photo = photos_.Next();
+    if (photo.failure != imaging::PhotoFailure::None)
+      return Fail(reader, photo.reason.empty() ? PhotoFailureReason(photo.failure) : photo.reason);
+    observer_.Preview(photo.stream.bytes);  // shown at once, while the reader before may still be stored
     FinishStore();
-    if (!connectionLost_) StartStore(std::move(reader));
+    if (!connectionLost_) StartStore(std::move(reader), photo.stream);
+  }
+
+  // After the last reader, a stop or a lost connection: the workers start no further photo (the photos
+  // normalized ahead are dropped unreported) and the store in flight is finished and reported.
+  void End() {
+    photos_.Stop();
+    FinishStore();
   }
 
   // Waits for the store in flight, if any, and reports its reader.
@@ -139,8 +155,8 @@ class Run {
     Finish(reader);
   }
 
-  void StartStore(FinishedReader reader) {
-    storer_.Store(reader.cardNumber, stream_, guard_);
+  void StartStore(FinishedReader reader, imaging::MemoryStream& photo) {
+    storer_.Store(reader.cardNumber, photo, guard_);
     storing_ = std::move(reader);
   }
 
@@ -175,9 +191,9 @@ class Run {
   ImportResult& result_;
   int done_ = 0;
   bool connectionLost_ = false;
-  imaging::MemoryStream stream_;         // filled with each photo; changes places with the worker's
   std::optional<FinishedReader> storing_;  // the reader whose photo is being stored
-  PhotoStoreWorker storer_;             // the only user of the session while the run lasts
+  PhotoStoreWorker storer_;               // the only user of the session while the run lasts
+  PhotosAhead photos_;                    // last: its workers end first
 };
 
 // What the run does with each photo: in a dry run only the read that predicts the store; a run that
@@ -272,17 +288,16 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.folder = folder.folder();
   result.pictures = folder.Pictures();
   std::optional<PhotoBackup> backup;
-  Run run(session, photoGuard, StoreActionFor(options, backup), observer, *source, result);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
+  Run run(session, photoGuard, StoreActionFor(options, backup), observer, *source, plan, options.jobs, result);
+  for (std::size_t i = 0; i < rows.size() && !run.ConnectionLost(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {
       result.outcome = RunOutcome::Stopped;
       break;
     }
     run.Reader(rows[i], plan[i]);
-    if (run.ConnectionLost()) break;
   }
-  run.FinishStore();
+  run.End();
   if (run.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
   if (backup) result.backupFolder = backup->folder().string(), result.backedUp = backup->saved();
   return result;

@@ -40,6 +40,8 @@ struct ImportOptions {
   std::optional<PhotoMapping> mapping;
   bool backupReplaced = true;
   std::string backupRoot;
+  // Photos read, decoded and normalized at once, each on a worker thread of its own: 0 for one per core.
+  int jobs = 0;
 };
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between

@@ -1,85 +1,46 @@
-// bench-normalize FOLDER [ROUNDS]: per-photo time of MakePhotoStream against a bare full-scale libjpeg
-// decode of the same file with the same settings (accurate integer DCT, smooth upsampling, block
+// bench-normalize FOLDER... [--rounds N]: per-photo cost of MakePhotoStream against a bare full-scale
+// libjpeg decode of the same file with the same settings (accurate integer DCT, smooth upsampling, block
 // smoothing, RGB out, from the bytes in memory into a buffer and nothing else), measured in one run,
-// interleaved and repeated; medians per photo, then per group of photos of one size. The decode is timed
-// twice: into a fresh buffer, and into a buffer already mapped (no page faults, the stricter baseline). Also the peak memory of one normalization and
-// of one bare decode of the largest JPEG, each in a fresh child process.
+// interleaved and repeated; medians per photo, then per group of photos of one size.
 //
-// bench-normalize --peak normalize|decode FILE  is the child's side of the memory measurement.
+// The cost that counts is processor time (user + system): on a machine shared with other work, wall time
+// measures the neighbours as much as the code. The normalization is measured both ways it runs: on the
+// calling thread alone (as a pool of workers runs it, one photo per core) and split over a decoding
+// and a resampling thread (one photo at a time); the wall times show which of the two finishes one photo
+// sooner. The decode is timed into a fresh buffer and into a buffer already mapped (no page faults, the
+// stricter baseline). Also the peak memory of each on the largest JPEG, each in a fresh child process.
+//
+// bench-normalize --peak one|split|decode FILE  is the child's side of the memory measurement.
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "imaging/PhotoStream.h"
+#include "tools/BareJpegDecode.h"
 
 namespace {
 
+using benchsupport::BareDecode;
+using benchsupport::ReadAll;
 using Clock = std::chrono::steady_clock;
 
-struct JumpOnError {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-
-[[noreturn]] void Jump(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JumpOnError*>(cinfo->err)->jump, 1); }
-
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fseek(f, 0, SEEK_END);
-    bytes.resize(static_cast<std::size_t>(std::ftell(f)));
-    std::fseek(f, 0, SEEK_SET);
-    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
-    std::fclose(f);
-  }
-  return bytes;
+// Processor time (user + system) of the calling thread, or of the whole process (every thread of it:
+// the split normalization decodes on a second one; nothing else runs in this program meanwhile).
+double CpuMilliseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
-
-// The baseline: the file's bytes (already in memory) decoded at full scale into one RGB buffer.
-bool BareDecode(const std::vector<std::uint8_t>& file, std::vector<std::uint8_t>& pixels, int& width, int& height) {
-  jpeg_decompress_struct cinfo{};
-  JumpOnError errors{};
-  cinfo.err = jpeg_std_error(&errors.manager);
-  errors.manager.error_exit = Jump;
-  if (setjmp(errors.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.dct_method = JDCT_ISLOW;
-  cinfo.do_fancy_upsampling = TRUE;
-  cinfo.do_block_smoothing = TRUE;
-  cinfo.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&cinfo);
-  width = static_cast<int>(cinfo.output_width);
-  height = static_cast<int>(cinfo.output_height);
-  const std::size_t stride = static_cast<std::size_t>(width) * cinfo.output_components;
-  pixels.resize(stride * height);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW rows[16];
-    for (int i = 0; i < 16; ++i)
-      rows[i] = pixels.data() + stride * std::min<std::size_t>(cinfo.output_scanline + i, height - 1);
-    jpeg_read_scanlines(&cinfo, rows, 16);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  return true;
-}
-
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -87,38 +48,64 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// One way of handling a photo, timed: wall-clock time and the processor time of `clock`.
+struct Timing {
+  std::vector<double> wallMs, cpuMs;
+  double MedianWall() const { return Median(wallMs); }
+  double MedianCpu() const { return Median(cpuMs); }
+};
+
+template <typename Work>
+void Time(Timing& timing, clockid_t clock, Work work) {
+  const double cpuStart = CpuMilliseconds(clock);
+  const auto start = Clock::now();
+  work();
+  timing.wallMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  timing.cpuMs.push_back(CpuMilliseconds(clock) - cpuStart);
+}
+
 struct Photo {
   std::string path;
   std::vector<std::uint8_t> bytes;
   int width = 0, height = 0;
-  std::vector<double> normalizeMs, decodeMs, warmDecodeMs;
+  Timing decode, warmDecode, normalizeOne, normalizeSplit;
   std::vector<std::uint8_t> warmBuffer;  // the pixel buffer of the stricter baseline, touched once beforehand
 };
 
-double TimeNormalize(const Photo& photo) {
+void Normalize(const Photo& photo, imaging::PhotoThreads threads) {
   imaging::MemoryStream stream;
-  const auto start = Clock::now();
-  const bool ok = imaging::MakePhotoStream(photo.path, stream);
-  const double ms = Milliseconds(Clock::now() - start);
-  if (!ok) std::fprintf(stderr, "bench-normalize: %s: MakePhotoStream failed\n", photo.path.c_str());
-  return ms;
+  if (!imaging::MakePhotoStream(photo.path, stream, threads))
+    std::fprintf(stderr, "bench-normalize: %s: MakePhotoStream failed\n", photo.path.c_str());
 }
 
-// A fresh buffer each time, as a decoder of a new picture fills.
-double TimeDecode(const Photo& photo) {
-  std::vector<std::uint8_t> pixels;
-  int w, h;
-  const auto start = Clock::now();
-  BareDecode(photo.bytes, pixels, w, h);
-  return Milliseconds(Clock::now() - start);
-}
-
-// The stricter baseline: a buffer whose pages are already mapped, so no page faults are counted.
-double TimeWarmDecode(Photo& photo) {
-  int w, h;
-  const auto start = Clock::now();
-  BareDecode(photo.bytes, photo.warmBuffer, w, h);
-  return Milliseconds(Clock::now() - start);
+// The four measurements of one photo in one round, in an order that changes from round to round, so
+// that none of them always finds the caches warm.
+void MeasureRound(Photo& photo, int round) {
+  const std::function<void()> steps[] = {
+      [&] {
+        Time(photo.normalizeOne, CLOCK_THREAD_CPUTIME_ID, [&] { Normalize(photo, imaging::PhotoThreads::CallingThread); });
+      },
+      [&] {
+        // A fresh buffer each time, as a decoder of a new picture fills.
+        Time(photo.decode, CLOCK_THREAD_CPUTIME_ID, [&] {
+          std::vector<std::uint8_t> pixels;
+          int w, h;
+          BareDecode(photo.bytes, pixels, w, h);
+        });
+      },
+      [&] {
+        Time(photo.normalizeSplit, CLOCK_PROCESS_CPUTIME_ID, [&] { Normalize(photo, imaging::PhotoThreads::Split); });
+      },
+      [&] {
+        // The stricter baseline: a buffer whose pages are already mapped, so no page faults are counted.
+        Time(photo.warmDecode, CLOCK_THREAD_CPUTIME_ID, [&] {
+          int w, h;
+          BareDecode(photo.bytes, photo.warmBuffer, w, h);
+        });
+      },
+  };
+  constexpr int kSteps = 4;
+  for (int i = 0; i < kSteps; ++i) steps[(i + round) % kSteps]();
 }
 
 long PeakKilobytes(const char* self, const char* what, const std::string& file) {
@@ -153,14 +140,15 @@ long PeakResidentKilobytes() {
 }
 
 int PeakChild(const std::string& what, const std::string& file) {
-  if (what == "normalize") {
-    imaging::MemoryStream stream;
-    if (!imaging::MakePhotoStream(file, stream)) return 1;
-  } else {
+  if (what == "decode") {
     const auto bytes = ReadAll(file);
     std::vector<std::uint8_t> pixels;
     int w, h;
     if (!BareDecode(bytes, pixels, w, h)) return 1;
+  } else {
+    const auto threads = what == "split" ? imaging::PhotoThreads::Split : imaging::PhotoThreads::CallingThread;
+    imaging::MemoryStream stream;
+    if (!imaging::MakePhotoStream(file, stream, threads)) return 1;
   }
   std::printf("%ld\n", PeakResidentKilobytes());
   return 0;
@@ -172,22 +160,69 @@ bool IsJpegName(const std::filesystem::path& path) {
   return extension == ".jpg" || extension == ".jpeg";
 }
 
+
+// The summed per-photo medians of one measurement over a group of photos.
+template <typename Take>
+double Sum(const std::vector<const Photo*>& photos, Take take) {
+  double sum = 0;
+  for (const Photo* photo : photos) sum += take(*photo);
+  return sum;
+}
+
+void Report(const std::vector<Photo>& photos) {
+  std::map<std::pair<int, int>, std::vector<const Photo*>> groups;
+  for (const auto& photo : photos) groups[{photo.width, photo.height}].push_back(&photo);
+  std::printf("processor time (user + system) per photo, ms\n");
+  std::printf("%-10s %6s %9s %11s %9s %9s %9s %9s\n", "size", "photos", "decode", "decode-warm", "one", "one/dec",
+              "one/warm", "split/dec");
+  for (const auto& [size, members] : groups) {
+    const double n = static_cast<double>(members.size());
+    const double decode = Sum(members, [](const Photo& p) { return p.decode.MedianCpu(); });
+    const double warm = Sum(members, [](const Photo& p) { return p.warmDecode.MedianCpu(); });
+    const double one = Sum(members, [](const Photo& p) { return p.normalizeOne.MedianCpu(); });
+    const double split = Sum(members, [](const Photo& p) { return p.normalizeSplit.MedianCpu(); });
+    const std::string name = std::to_string(size.first) + "x" + std::to_string(size.second);
+    std::printf("%-10s %6zu %9.3f %11.3f %9.3f %9.3f %9.3f %9.3f\n", name.c_str(), members.size(), decode / n,
+                warm / n, one / n, one / decode, one / warm, split / decode);
+  }
+  std::printf("wall-clock time per photo, ms\n");
+  std::printf("%-10s %6s %9s %9s %9s %11s\n", "size", "photos", "decode", "one", "split", "split/one");
+  for (const auto& [size, members] : groups) {
+    const double n = static_cast<double>(members.size());
+    const double decode = Sum(members, [](const Photo& p) { return p.decode.MedianWall(); });
+    const double one = Sum(members, [](const Photo& p) { return p.normalizeOne.MedianWall(); });
+    const double split = Sum(members, [](const Photo& p) { return p.normalizeSplit.MedianWall(); });
+    const std::string name = std::to_string(size.first) + "x" + std::to_string(size.second);
+    std::printf("%-10s %6zu %9.3f %9.3f %9.3f %11.3f\n", name.c_str(), members.size(), decode / n, one / n,
+                split / n, split / one);
+  }
+  std::printf("(one: normalized on the calling thread; split: a large JPEG decoded on a second thread;\n"
+              " medians per photo over the rounds; ratios of the sums of those medians over the photos;\n"
+              " decode-warm decodes into a buffer whose pages are already mapped)\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && !std::strcmp(argv[1], "--peak")) return PeakChild(argv[2], argv[3]);
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: bench-normalize FOLDER [ROUNDS]\n");
+  std::vector<std::string> folders;
+  int rounds = 5;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    else folders.push_back(argv[i]);
+  }
+  if (folders.empty()) {
+    std::fprintf(stderr, "usage: bench-normalize FOLDER... [--rounds N]\n");
     return 2;
   }
-  const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
   std::vector<Photo> photos;
-  for (const auto& entry : std::filesystem::directory_iterator(argv[1]))
-    if (entry.is_regular_file() && IsJpegName(entry.path())) {
-      Photo photo;
-      photo.path = entry.path().string();
-      photos.push_back(std::move(photo));
-    }
+  for (const auto& folder : folders)
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.is_regular_file() && IsJpegName(entry.path())) {
+        Photo photo;
+        photo.path = entry.path().string();
+        photos.push_back(std::move(photo));
+      }
   std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) { return a.path < b.path; });
   for (auto& photo : photos) {
     photo.bytes = ReadAll(photo.path);
@@ -195,49 +230,19 @@ int main(int argc, char** argv) {
   }
   std::erase_if(photos, [](const Photo& p) { return p.width == 0; });
   if (photos.empty()) {
-    std::fprintf(stderr, "bench-normalize: no JPEG photos in %s\n", argv[1]);
+    std::fprintf(stderr, "bench-normalize: no JPEG photos in the folders\n");
     return 1;
   }
-  for (int round = 0; round < rounds; ++round) {
-    for (auto& photo : photos) {
-      // Alternate which one goes first, so that neither always finds the caches warm.
-      if (round % 2) {
-        photo.normalizeMs.push_back(TimeNormalize(photo));
-        photo.decodeMs.push_back(TimeDecode(photo));
-        photo.warmDecodeMs.push_back(TimeWarmDecode(photo));
-      } else {
-        photo.warmDecodeMs.push_back(TimeWarmDecode(photo));
-        photo.decodeMs.push_back(TimeDecode(photo));
-        photo.normalizeMs.push_back(TimeNormalize(photo));
-      }
-    }
-  }
-  std::map<std::pair<int, int>, std::vector<const Photo*>> groups;
-  for (const auto& photo : photos) groups[{photo.width, photo.height}].push_back(&photo);
-  std::printf("%-10s %6s %12s %12s %12s %8s %8s\n", "size", "photos", "normalize", "decode", "decode-warm",
-              "ratio", "ratio-w");
-  for (const auto& [size, members] : groups) {
-    std::vector<double> normalize, decode, warm;
-    double normalizeSum = 0, decodeSum = 0, warmSum = 0;
-    for (const Photo* photo : members) {
-      normalize.push_back(Median(photo->normalizeMs));
-      decode.push_back(Median(photo->decodeMs));
-      warm.push_back(Median(photo->warmDecodeMs));
-      normalizeSum += normalize.back();
-      decodeSum += decode.back();
-      warmSum += warm.back();
-    }
-    const std::string name = std::to_string(size.first) + "x" + std::to_string(size.second);
-    std::printf("%-10s %6zu %9.3f ms %9.3f ms %9.3f ms %8.3f %8.3f\n", name.c_str(), members.size(), Median(normalize),
-                Median(decode), Median(warm), normalizeSum / decodeSum, normalizeSum / warmSum);
-  }
-  std::printf("(medians per photo over the rounds, then over the photos; ratios of the summed per-photo medians;\n"
-              " decode-warm decodes into a buffer whose pages are already mapped)\n");
+  for (int round = 0; round < rounds; ++round)
+    for (auto& photo : photos) MeasureRound(photo, round);
+  Report(photos);
   const auto largest = std::max_element(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
     return static_cast<long>(a.width) * a.height < static_cast<long>(b.width) * b.height;
   });
-  std::printf("peak memory for %s (%dx%d): normalize %ld KiB, bare decode %ld KiB\n", largest->path.c_str(),
-              largest->width, largest->height, PeakKilobytes("/proc/self/exe", "normalize", largest->path),
+  std::printf("peak memory for %s (%dx%d): normalize one %ld KiB, split %ld KiB, bare decode %ld KiB\n",
+              largest->path.c_str(), largest->width, largest->height,
+              PeakKilobytes("/proc/self/exe", "one", largest->path),
+              PeakKilobytes("/proc/self/exe", "split", largest->path),
               PeakKilobytes("/proc/self/exe", "decode", largest->path));
   return 0;
 }

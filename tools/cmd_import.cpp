@@ -36,6 +36,7 @@ constexpr const char* kUsage =
     "         [--map FILE]\n"
     "         [--backup DIR | --no-backup]\n"
     "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
+    "         [--jobs N]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
     "      DIR may be a .zip archive (any letter case): its entries stand for the folder's files; a\n"
     "      damaged archive refuses the run (exit 2).\n"
@@ -76,6 +77,8 @@ constexpr const char* kUsage =
     "      --timeout   seconds to wait for the server to accept the login and to finish each\n"
     "                  statement, a row locked by another program included (default 15 for the login,\n"
     "                  30 for a statement)\n"
+    "      --jobs      photos read, decoded and normalized at once, each on a thread of its own (1-64;\n"
+    "                  default one per processor core); they are stored and reported in reader order\n"
     "      Check first with --dry-run --report FILE, then run the same command without --dry-run.\n"
     "      Prints a progress line per reader on standard output and, as its last line,\n"
     "      selected=N stored=N failed=N nofile=N; each failed file on standard error with its reason.\n"
@@ -148,7 +151,7 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
 
 const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
                                               "--department", "--dsn", "--user", "--password",
-                                              "--password-file", "--timeout", "--report", "--backup", "--map"};
+                                              "--password-file", "--timeout", "--report", "--backup", "--map", "--jobs"};
 
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
   int seconds = 0;
@@ -156,6 +159,11 @@ bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeou
   if (error != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 86400) return false;
   timeouts = data::Timeouts{seconds, seconds};
   return true;
+}
+
+bool ParseJobs(const std::string& text, int& jobs) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
+  return error == std::errc() && end == text.data() + text.size() && jobs >= 1 && jobs <= 64;
 }
 
 // Empty when the arguments are sound, else the problem.
@@ -211,6 +219,8 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       args.report = value;
     } else if (option == "--timeout") {
       if (!ParseTimeout(value, args.timeouts)) return "bad --timeout " + value + " (whole seconds, 1 or more)";
+    } else if (option == "--jobs") {
+      if (!ParseJobs(value, args.options.jobs)) return "bad --jobs " + value + " (1 to 64)";
     } else {
       return "unknown option " + option;
     }

@@ -1,6 +1,6 @@
 // The JPEG path of the normalizer, which streams decoded rows into the resampler (on a second thread for
-// large photos), must store exactly what decoding the whole picture and shrinking it gives, and must fail
-// where decoding fails.
+// large photos, or all on the calling thread), must store exactly what decoding the whole picture and
+// shrinking it gives, and must fail where decoding fails.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -60,6 +60,12 @@ std::vector<std::uint8_t> ExpectedValue(const WorkingImage& picture) {
   return value;
 }
 
+constexpr PhotoThreads kBothThreadings[] = {PhotoThreads::Split, PhotoThreads::CallingThread};
+
+const char* ThreadingName(PhotoThreads threads) {
+  return threads == PhotoThreads::Split ? " (split)" : " (calling thread)";
+}
+
 TEST(MakePhotoStreamJpeg, StoresWhatDecodingWholeAndShrinkingGives) {
   const struct {
     const char* what;
@@ -81,9 +87,11 @@ TEST(MakePhotoStreamJpeg, StoresWhatDecodingWholeAndShrinkingGives) {
     WriteBytes(path, EncodeJpeg(c.width, c.height, c.orientation, c.progressive));
     WorkingImage picture;
     ASSERT_TRUE(LoadPictureFile(picture, path)) << c.what;
-    MemoryStream stream;
-    ASSERT_TRUE(MakePhotoStream(path, stream)) << c.what;
-    EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << c.what;
+    for (const PhotoThreads threads : kBothThreadings) {
+      MemoryStream stream;
+      ASSERT_TRUE(MakePhotoStream(path, stream, threads)) << c.what;
+      EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << c.what << ThreadingName(threads);
+    }
   }
 }
 
@@ -95,14 +103,33 @@ TEST(MakePhotoStreamJpeg, SamplesAgreeWithWholePictureDecoding) {
     if (entry.path().extension() != ".jpg") continue;
     const std::string path = entry.path().string();
     WorkingImage picture;
-    MemoryStream stream;
     const bool loads = LoadPictureFile(picture, path);
-    ASSERT_EQ(MakePhotoStream(path, stream), loads) << path;
-    if (!loads) continue;
-    ++usable;
-    EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << path;
+    usable += loads;
+    for (const PhotoThreads threads : kBothThreadings) {
+      MemoryStream stream;
+      ASSERT_EQ(MakePhotoStream(path, stream, threads), loads) << path << ThreadingName(threads);
+      if (loads) {
+        EXPECT_EQ(stream.bytes, ExpectedValue(picture)) << path << ThreadingName(threads);
+      }
+    }
   }
   EXPECT_GE(usable, 12);
+}
+
+// The PNG and BMP suites through both threadings: those never take the JPEG row path, so the two must
+// agree byte for byte, failures included.
+TEST(MakePhotoStreamJpeg, ThreadingsAgreeOnThePngAndBmpSuites) {
+  int usable = 0;
+  for (const char* suite : {"pngsuite", "bmpsuite/g", "bmpsuite/q", "bmpsuite/b"})
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(CARDPHOTO_TESTDATA_DIR) + "/" + suite)) {
+      const std::string path = entry.path().string();
+      MemoryStream split, calling;
+      const bool splitLoads = MakePhotoStream(path, split, PhotoThreads::Split);
+      ASSERT_EQ(MakePhotoStream(path, calling, PhotoThreads::CallingThread), splitLoads) << path;
+      EXPECT_EQ(calling.bytes, split.bytes) << path;
+      usable += splitLoads;
+    }
+  EXPECT_GE(usable, 150);
 }
 
 TEST(MakePhotoStreamJpeg, DamagedJpegsFailAndPngsUnderJpegNamesLoad) {
@@ -121,8 +148,10 @@ TEST(MakePhotoStreamJpeg, DamagedJpegsFailAndPngsUnderJpegNamesLoad) {
   };
   for (const auto& c : cases) {
     WriteBytes(folder.File("photo.jpg"), c.bytes);
-    MemoryStream stream;
-    EXPECT_EQ(MakePhotoStream(folder.File("photo.jpg"), stream), c.usable) << c.what;
+    for (const PhotoThreads threads : kBothThreadings) {
+      MemoryStream stream;
+      EXPECT_EQ(MakePhotoStream(folder.File("photo.jpg"), stream, threads), c.usable) << c.what << ThreadingName(threads);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "imaging/PhotoStream.h"
 #include "imaging/Resample.h"
+#include "imaging/ResampleKernel.h"
 #include "imaging/WorkingImage.h"
 #include "tests/imaging/ResampleReference.h"
 
@@ -27,11 +28,14 @@ WorkingImage RandomImage(int width, int height, std::mt19937& random) {
   return image;
 }
 
-WorkingImage Resampled(const WorkingImage& source, int width, int height) {
+WorkingImage Resampled(const WorkingImage& source, int width, int height, KernelPath path = KernelPath::Fastest) {
   WorkingImage destination(width, height);
-  ResampleBitmap(source, destination);
+  ResampleBitmap(source, destination, path);
   return destination;
 }
+
+// The vector kernel (where the processor has one) and the plain one that rounds every term twice.
+constexpr KernelPath kPaths[] = {KernelPath::Fastest, KernelPath::Plain};
 
 std::map<std::uint32_t, int> CountValues(const WorkingImage& image) {
   std::map<std::uint32_t, int> counts;
@@ -107,6 +111,7 @@ TEST(ResampleBitmap, UniformPictureLosesALevelWhereSumsFallShort) {
   const WorkingImage oracle = reference::Resample(source, 90, 120);
   const WorkingImage result = Resampled(source, 90, 120);
   EXPECT_EQ(result.Pixels(), oracle.Pixels());
+  EXPECT_EQ(Resampled(source, 90, 120, KernelPath::Plain).Pixels(), oracle.Pixels());
   const std::map<std::uint32_t, int> expected = {{PackRgb(7, 3, 7), 4145}, {PackRgb(8, 4, 8), 6655}};
   EXPECT_EQ(CountValues(oracle), expected);
   EXPECT_EQ(CountValues(result), expected);
@@ -128,7 +133,9 @@ TEST(ResampleBitmap, EqualsTheOracleOnRandomPicturesAndSizes) {
   std::vector<Shape> shapes = {{1, 200, 1, 120}, {200, 1, 110, 1},  {111, 120, 110, 118}, {110, 121, 109, 120},
                                {358, 441, 97, 120}, {3, 5, 7, 11}, {2, 2, 5, 3},  {640, 480, 110, 82},
                                {1201, 1601, 90, 120}, {7, 3, 1, 1},
-                               {1512, 403, 45, 12}};  // scale 33.6: band edges a sliver past a column
+                               {1512, 403, 45, 12},  // scale 33.6: band edges a sliver past a column
+                               {1200, 1600, 90, 120},
+                               {3024, 4032, 90, 120}};  // slivers in 8 columns and 14 row bands
   std::uniform_int_distribution<int> size(1, 400);
   for (int n = 0; n < 60; ++n) {
     const int sourceWidth = size(random), sourceHeight = size(random);
@@ -136,9 +143,11 @@ TEST(ResampleBitmap, EqualsTheOracleOnRandomPicturesAndSizes) {
   }
   for (const auto& s : shapes) {
     const WorkingImage source = RandomImage(s.sourceWidth, s.sourceHeight, random);
-    ASSERT_EQ(Resampled(source, s.width, s.height).Pixels(),
-              reference::Resample(source, s.width, s.height).Pixels())
-        << s.sourceWidth << "x" << s.sourceHeight << " -> " << s.width << "x" << s.height;
+    const WorkingImage oracle = reference::Resample(source, s.width, s.height);
+    for (const KernelPath path : kPaths)
+      ASSERT_EQ(Resampled(source, s.width, s.height, path).Pixels(), oracle.Pixels())
+          << s.sourceWidth << "x" << s.sourceHeight << " -> " << s.width << "x" << s.height << " path "
+          << static_cast<int>(path);
   }
 }
 
@@ -159,7 +168,8 @@ TEST(ResampleBitmap, BandStartingWithASliverRowEqualsTheOracle) {
   for (std::uint32_t pixel : {PackRgb(255, 255, 255), PackRgb(8, 4, 8), PackRgb(201, 97, 13)})
     sources.push_back(Uniform(52, 62, pixel));
   for (const auto& source : sources)
-    ASSERT_EQ(Resampled(source, 16, 14).Pixels(), reference::Resample(source, 16, 14).Pixels());
+    for (const KernelPath path : kPaths)
+      ASSERT_EQ(Resampled(source, 16, 14, path).Pixels(), reference::Resample(source, 16, 14).Pixels());
 }
 
 // The fault a sliver row invites, shown on the kernel with weights chosen for it: a first term of weight
@@ -170,20 +180,26 @@ TEST(ResampleKernel, TermsAfterASliverRowRoundTwice) {
   AxisBands columns;
   columns.count = 8;
   columns.span = 1;
+  columns.sourceSize = 8;
   columns.index = {0, 1, 2, 3, 4, 5, 6, 7};
   columns.weight.assign(8, 1.0f + 0x3p-23f);
   const ColumnGroups groups = MakeColumnGroups(columns, 1.0);
   ASSERT_EQ(groups.Count(), 1u);
   const float sliver = 0x1p-60f;
   PixelWeights sliverRow, fullRow;
-  sliverRow.Fill(columns, groups, sliver);
-  fullRow.Fill(columns, groups, 1.0f);
+  sliverRow.Fill(groups, sliver);
+  fullRow.Fill(groups, 1.0f);
   const std::vector<std::uint32_t> first(8, PackRgb(1, 1, 1)), second(8, PackRgb(3, 3, 3));
-  std::vector<float> sums(8 * kSumLanes, 0.0f);
-  AccumulateRow(first.data(), columns, groups, sliverRow, sliver, sums.data());
-  AccumulateRow(second.data(), columns, groups, fullRow, sliver, sums.data());
-  for (int x = 0; x < 8; ++x)
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(sums[x * kSumLanes + c], 3.0f + 0x1p-20f) << x << "," << c;
+  for (const KernelPath path : {KernelPath::Fastest, KernelPath::Plain}) {
+    std::vector<float> sums(groups.SumsPerRow(), 0.0f);
+    std::vector<std::uint32_t> tail(std::max(groups.tailLength, 1));
+    const RowTarget sliverTarget{sums.data(), &sliverRow, sliver}, fullTarget{sums.data(), &fullRow, sliver};
+    AccumulateRow(first.data(), groups, {&sliverTarget, 1}, tail.data(), path);
+    AccumulateRow(second.data(), groups, {&fullTarget, 1}, tail.data(), path);
+    for (int x = 0; x < 8; ++x)
+      for (int c = 0; c < kChannels; ++c)
+        EXPECT_EQ(sums[c * ColumnGroups::kGroup + x], 3.0f + 0x1p-20f) << x << "," << c;
+  }
 }
 
 // Band edges that land a float rounding past a whole column leave slivers of weight near 1e-8; those

@@ -185,6 +185,9 @@ TEST_P(ImportCommandTest, RunsThatCannotStartExitWithTwo) {
       "--folder /nonexistent-cardphoto-folder",
       "--timeout 0",
       "--timeout 1.5",
+      "--jobs 0",
+      "--jobs 65",
+      "--jobs two",
       "--password-file /nonexistent-cardphoto-password",  // besides --password -
   };
   for (const char* arguments : cases) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/Text.h"
@@ -17,6 +18,7 @@
 #include "imaging/PhotoStream.h"
 #include "import/FailureReasons.h"
 #include "import/ImportRun.h"
+#include "imaging/JpegTestFiles.h"
 #include "ScratchFolder.h"
 #include "support/TestDatabase.h"
 
@@ -56,6 +58,7 @@ struct RecordingObserver : ImportObserver {
   std::vector<std::pair<int, int>> progress;
   std::vector<std::string> paths, names, cardNumbers, log;
   std::vector<std::string> reports;  // log lines and progress counts as they came
+  std::vector<std::string> calls;    // every call but ProcessEvents and the questions, as it came
   std::map<std::string, std::string> reasons;  // card number -> reason of each failed reader
   int previews = 0;
   int stopAfter = -1;  // readers shown when ShouldStop starts answering true
@@ -68,22 +71,31 @@ struct RecordingObserver : ImportObserver {
 
   void Finished(const FinishedReader& reader) override {
     finished.push_back(reader);
+    calls.push_back("finished " + reader.cardNumber + " " + std::to_string(static_cast<int>(reader.outcome)) + " " +
+                    reader.path + " " + reader.reason);
     if (reader.outcome == ReaderOutcome::Failed) reasons[reader.cardNumber] = reader.reason;
     if (onFinished) onFinished(reader);
   }
   void Progress(int done, int total) override {
     progress.emplace_back(done, total);
     reports.push_back(std::to_string(done));
+    calls.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
   }
   void CurrentReader(const std::string& path, const std::string& cardNumber, const std::string& name) override {
     paths.push_back(path);
     cardNumbers.push_back(cardNumber);
     names.push_back(name);
+    calls.push_back("reader " + path + " " + cardNumber + " " + name);
     if (onReaderShown) onReaderShown(cardNumber);
   }
-  void Preview(std::span<const std::uint8_t>) override { ++previews; }
+  void Preview(std::span<const std::uint8_t> photo) override {
+    ++previews;
+    const std::string_view bytes(reinterpret_cast<const char*>(photo.data()), photo.size());
+    calls.push_back("preview " + std::to_string(std::hash<std::string_view>{}(bytes)));
+  }
   void LogLine(const std::string& line) override {
     log.push_back(line);
+    calls.push_back("log " + line);
     reports.push_back(line);
   }
   bool ShouldCancelStore() override { return cancelStore && cancelStore(); }
@@ -693,6 +705,134 @@ TEST_P(ImportRunTest, LostConnectionIsMadeAgainAndTheStoreRepeated) {
   EXPECT_TRUE(observer_.log.empty());
   for (const char* id : {"A00001", "A00002", "A00003"})
     EXPECT_EQ(Stored(id), Normalized(folder_.PathOf(std::string(id) + ".jpg"))) << id;
+}
+
+// A picture large enough that its normalization takes many times as long as that of a small photo, so that
+// with several workers the photos after it are done first.
+void WriteLargeJpeg(const std::string& path) {
+  imaging::WorkingImage picture(2400, 1800);
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x)
+      picture.Row(y)[x] = static_cast<std::uint32_t>((x * 7 + y * 13) ^ (x * y)) & 0xFFFFFFu;
+  const std::vector<std::uint8_t> file = imaging::testing::EncodeJpeg(picture);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                              static_cast<std::streamsize>(file.size()));
+}
+
+// Several workers normalize photos at once and finish them in any order: everything the observer hears
+// (readers, previews, failures, outcomes, progress) and every stored value must be as with one worker.
+TEST_P(ImportRunTest, SeveralWorkersReportEverythingInReaderOrder) {
+  // Made anew for each run: the selection takes the rows in the order the database keeps them, which an
+  // update may change.
+  const auto addReaders = [&] {
+    db_->Exec("delete from lib_people");
+    for (int i = 1; i <= 10; ++i) Add({.id = (i < 10 ? "A0000" : "A000") + std::to_string(i)});
+  };
+  WriteLargeJpeg(folder_.PathOf("A00001.jpg"));  // slow, first
+  Photo("A00002.jpg");
+  folder_.Write("A00003.jpg", "not a picture");
+  // A00004: no file
+  Photo("A00005.png", kAlphaPng);
+  WriteLargeJpeg(folder_.PathOf("A00006.jpg"));
+  Photo("A00007.jpg", kGrayJpeg);
+  Photo("A00008.jpg");
+  Photo("A00009.jpg", kTestData + "/jpeg/testimgp-trunc.jpg");
+  Photo("A00010.jpg");
+
+  addReaders();
+  options_.jobs = 1;
+  const ImportResult one = Run();
+  const std::vector<std::string> oneWorker = observer_.calls;
+  EXPECT_EQ(one.selected, 10);
+  EXPECT_EQ(one.noFile, 1);
+  EXPECT_EQ(Stored("A00001"), Normalized(folder_.PathOf("A00001.jpg")));
+  for (const int jobs : {2, 4}) {
+    SCOPED_TRACE(jobs);
+    addReaders();
+    observer_ = RecordingObserver{};
+    options_.jobs = jobs;
+    const ImportResult several = Run();
+    EXPECT_EQ(observer_.calls, oneWorker);
+    EXPECT_EQ(SummaryLine(several), SummaryLine(one));
+    for (const FinishedReader& reader : observer_.finished)
+      if (reader.outcome == ReaderOutcome::Stored)
+        EXPECT_EQ(Stored(reader.cardNumber), Normalized(reader.path)) << reader.cardNumber;
+  }
+}
+
+// A stop while workers have photos of later readers in hand: none of those is stored or reported, and
+// what is stored is exactly what was reported stored.
+TEST_P(ImportRunTest, AStopWithWorkersInFlightStoresNothingAfterIt) {
+  constexpr int kReaders = 12;
+  for (int i = 1; i <= kReaders; ++i) {
+    const std::string id = "A000" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+    Add({.id = id});
+    if (i % 4 == 1) WriteLargeJpeg(folder_.PathOf(id + ".jpg"));
+    else Photo(id + ".jpg");
+  }
+  for (const int jobs : {2, 4}) {
+    for (const int stopAfter : {1, 3, 6}) {
+      SCOPED_TRACE(testing::Message() << jobs << " workers, stop after " << stopAfter);
+      db_->Exec("update lib_people set pe_photo = NULL");
+      observer_ = RecordingObserver{};
+      observer_.stopAfter = stopAfter;
+      options_.jobs = jobs;
+      const ImportResult result = Run();
+      EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+      EXPECT_EQ(static_cast<int>(observer_.cardNumbers.size()), stopAfter);
+      std::vector<std::string> reportedStored, storedRows;
+      for (const FinishedReader& reader : observer_.finished)
+        if (reader.outcome == ReaderOutcome::Stored) reportedStored.push_back(reader.cardNumber);
+      auto rows = db_->AdminSession().Open({"select pe_id from lib_people where pe_photo is not null order by pe_id"});
+      for (; !rows->Eof(); rows->Next()) storedRows.push_back(app::Trim(rows->Text("pe_id")));
+      std::sort(reportedStored.begin(), reportedStored.end());
+      EXPECT_EQ(storedRows, reportedStored);
+      EXPECT_EQ(result.stored, static_cast<int>(reportedStored.size()));
+      EXPECT_EQ(result.stored, stopAfter);  // every reader shown before the stop is finished
+      EXPECT_EQ(observer_.progress.back(), std::make_pair(stopAfter, kReaders));
+    }
+  }
+}
+
+// The files of the public image suites, each as a reader's photo: the values stored with one worker and
+// with several are the same, byte for byte, and are what the normalization of the file gives.
+TEST_P(ImportRunTest, StoredValuesDoNotDependOnTheWorkers) {
+  std::vector<std::string> sources;
+  for (const char* suite : {"jpeg", "pngsuite", "bmpsuite"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kTestData + "/" + suite)) {
+      const std::string extension = entry.path().extension().string();
+      if (entry.is_regular_file() && (extension == ".jpg" || extension == ".png" || extension == ".bmp"))
+        sources.push_back(entry.path().string());
+    }
+  }
+  std::sort(sources.begin(), sources.end());
+  ASSERT_GT(sources.size(), 100u);
+  std::map<std::string, std::string> sourceOf;  // card number -> suite file
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string card = "C" + std::to_string(100000 + i);
+    Add({.id = card});
+    Photo(card + std::filesystem::path(sources[i]).extension().string(), sources[i]);
+    sourceOf[card] = sources[i];
+  }
+  const auto storedValues = [&] {
+    std::map<std::string, std::optional<data::Bytes>> values;
+    for (const auto& [card, source] : sourceOf) values[card] = Stored(card);
+    return values;
+  };
+  options_.jobs = 1;
+  const ImportResult one = Run();
+  const auto oneWorker = storedValues();
+  EXPECT_GT(one.stored, 50);
+  for (const auto& [card, value] : oneWorker) {
+    imaging::MemoryStream normalized;
+    if (imaging::MakePhotoStream(sourceOf[card], normalized)) EXPECT_EQ(value, normalized.bytes) << sourceOf[card];
+    else EXPECT_EQ(value, data::Bytes()) << sourceOf[card];
+  }
+  db_->Exec("update lib_people set pe_photo = NULL");
+  options_.jobs = 4;
+  const ImportResult four = Run();
+  EXPECT_EQ(SummaryLine(four), SummaryLine(one));
+  EXPECT_TRUE(storedValues() == oneWorker);
 }
 
 TEST_P(ImportRunTest, ChecksRefuseToStart) {
