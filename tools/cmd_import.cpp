@@ -1,7 +1,12 @@
 // card-photo import: the import run without the window, for scripts. Asks no questions.
+#ifdef _WIN32
+#include <io.h>
+#endif
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "app/SettingsStore.h"
 #include "data/Session.h"
@@ -98,16 +104,42 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 void Say(const char* text) { (void)!write(STDERR_FILENO, text, std::strlen(text)); }
 
-// The first Ctrl-C asks the run to stop (and to cancel a store that waits); the second ends the
-// process at once: the store in flight is one autocommitted statement, which the server then rolls back
-// or has finished.
+// Written by the signal handler on the second Ctrl-C; read by the thread that ends the process.
+int gStopAtOncePipe[2] = {-1, -1};
+std::atomic<bool> gCancelSent{false};
+
+// The first Ctrl-C asks the run to stop (and to cancel a store that waits); the second stops at once.
 void OnInterrupt(int) {
   if (!gInterrupted.exchange(true)) {
     Say("\ncard-photo import: interrupted, stopping after the current reader (Ctrl-C again stops at once)\n");
     return;
   }
-  Say("\ncard-photo import: interrupted again, stopped at once\n");
-  _exit(kExitInterrupted);
+  const char wake = 1;
+  (void)!write(gStopAtOncePipe[1], &wake, 1);
+}
+
+// The second Ctrl-C cancels the statement in flight before the process ends: a server that is still
+// waiting for a locked row would otherwise carry out the store after the program has gone. The store is
+// one autocommitted statement, so a cancelled one changes nothing. A cancel that cannot reach the server
+// is not waited for beyond a few seconds.
+void StopAtOnceOnSecondInterrupt(data::Session& session) {
+#ifdef _WIN32
+  if (_pipe(gStopAtOncePipe, 16, 0) != 0) return;
+#else
+  if (pipe(gStopAtOncePipe) != 0) return;
+#endif
+  std::thread([&session] {
+    char wake = 0;
+    while (read(gStopAtOncePipe[0], &wake, 1) < 0 && errno == EINTR) {
+    }
+    std::thread([&session] {
+      session.Cancel();
+      gCancelSent = true;
+    }).detach();
+    for (int i = 0; i < 30 && !gCancelSent; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Say("\ncard-photo import: interrupted again, stopped at once\n");
+    _exit(kExitInterrupted);
+  }).detach();
 }
 
 struct Arguments {
@@ -362,6 +394,7 @@ int ImportMain(int argc, char** argv) {
     return 2;
   }
 
+  StopAtOnceOnSecondInterrupt(session);
   std::signal(SIGINT, OnInterrupt);
   ConsoleObserver observer;
   const ImportResult result = photoimport::RunImport(args.options, session, observer);
