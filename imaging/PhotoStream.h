@@ -21,10 +21,11 @@ struct MemoryStream {
 inline constexpr int kPhotoMaxWidth = 110;
 inline constexpr int kPhotoMaxHeight = 120;
 
-// Where the rows of a large JPEG photo are decoded. Split: on a second thread while the calling thread
-// resamples them, so that one photo is done sooner (card-photo normalize). CallingThread: both on the
-// calling thread, which costs less processor time per photo (no thread waits for the other) and is what
-// a pool normalizing several photos at once wants. The stored value is the same either way.
+// Where the rows of a large JPEG photo (12 megapixels and more) are decoded. Split: on a second thread
+// while the calling thread resamples them, so that one photo is done a little sooner (card-photo
+// normalize). CallingThread: both on the calling thread, which costs less processor time per photo (no
+// thread waits for the other) and is what a pool normalizing several photos at once wants. The stored
+// value is the same either way.
 enum class PhotoThreads { Split, CallingThread };
 
 // True: the stream holds exactly one photo in the stored format, positioned at 0. False: the file is
