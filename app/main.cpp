@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <memory>
 
+#include "app/QtTranslation.h"
 #include "app/SettingsStore.h"
 #include "connection/Startup.h"
 
@@ -11,6 +12,7 @@ int main(int, char** argv) {
   int toolkitArgc = 1;
   char* toolkitArgv[] = {argv[0], nullptr};
   QApplication application(toolkitArgc, toolkitArgv);
+  InstallQtTranslation(application);
   const std::unique_ptr<app::RegistryHive> hive = app::OpenMachineHive();
   StartedProgram program = StartProgram(*hive);
   program.mainWindow->show();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/FilePath.h"
 #include "imaging/Decoders.h"
 
 namespace imaging {
@@ -61,7 +62,7 @@ PictureKind PictureKindOf(const std::string& fileName) {
 
 bool ReadPictureFile(const std::string& fileName, std::vector<std::uint8_t>& bytes) {
   if (CharacterCount(fileName) < kShortestName) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(app::OpenFileUtf8(fileName, "rb"));
   if (!file) return false;
   bytes.clear();
   std::uint8_t chunk[1 << 16];

@@ -7,6 +7,7 @@
 #include "import/ImportRun.h"
 #include "import/PhotoLookup.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/NamingRuleOption.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr const char* kUsage =
     "      (default exact).";
 
 int Usage(const char* problem) {
-  std::fprintf(stderr, "card-photo find: %s\nusage:\n%s\n", problem, kUsage);
+  tools::Fprintf(stderr, "card-photo find: %s\nusage:\n%s\n", problem, kUsage);
   return 2;
 }
 
@@ -29,7 +30,7 @@ int FindMain(int argc, char** argv) {
   int ruleIndex = 0;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage);
+      tools::Printf("usage:\n%s\n", kUsage);
       return 0;
     }
     if (!std::strcmp(argv[i], "--rule")) {
@@ -47,7 +48,7 @@ int FindMain(int argc, char** argv) {
   const photoimport::PhotoFolder folder(folderPath);
   const std::string name = folder.FindByRule(identifier, rule, ruleIndex);
   if (name.empty()) return 1;
-  std::printf("%s\n", photoimport::JoinPath(folderPath, name).c_str());
+  tools::Printf("%s\n", photoimport::JoinPath(folderPath, name).c_str());
   return 0;
 }
 

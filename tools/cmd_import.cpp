@@ -14,6 +14,7 @@
 #include "import/ImportRun.h"
 #include "import/ReaderLists.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/NamingRuleOption.h"
 
 namespace {
@@ -57,7 +58,7 @@ struct Arguments {
 };
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
+  tools::Fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
   return 2;
 }
 
@@ -153,21 +154,21 @@ class ConsoleObserver : public photoimport::ImportObserver {
     if (done == 0) return;
     const std::string& reader = finished_;
     if (terminal_) {
-      std::printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
+      tools::Printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
       std::fflush(stdout);
       lineOpen_ = true;
     } else {
-      std::printf("[%d/%d] %s\n", done, total, reader.c_str());
+      tools::Printf("[%d/%d] %s\n", done, total, reader.c_str());
     }
   }
   void LogLine(const std::string& line) override {
     EndLine();
-    std::printf("%s\n", line.c_str());
+    tools::Printf("%s\n", line.c_str());
   }
   bool ShouldStop() override { return gInterrupted; }
 
   void EndLine() {
-    if (lineOpen_) std::printf("\n");
+    if (lineOpen_) tools::Printf("\n");
     lineOpen_ = false;
   }
 
@@ -185,7 +186,7 @@ int ExitCodeOf(const ImportResult& result) {
 int ImportMain(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage);
+      tools::Printf("usage:\n%s\n", kUsage);
       return 0;
     }
   Arguments args;
@@ -196,7 +197,7 @@ int ImportMain(int argc, char** argv) {
     const app::ConnectionSettings connection = ConnectionOf(args);
     session.Connect(connection.odbcName, connection.userName, connection.password);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
+    tools::Fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
     return 2;
   }
 
@@ -205,14 +206,14 @@ int ImportMain(int argc, char** argv) {
   const ImportResult result = photoimport::RunImport(args.options, session, observer);
   observer.EndLine();
   if (result.outcome == RunOutcome::NotStarted) {
-    std::fprintf(stderr, "card-photo import: %s\n", photoimport::CheckMessage(result.check, args.options).c_str());
+    tools::Fprintf(stderr, "card-photo import: %s\n", photoimport::CheckMessage(result.check, args.options).c_str());
     return 2;
   }
   if (result.outcome == RunOutcome::SelectionFailed) {
-    std::fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
+    tools::Fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
     return 2;
   }
-  std::printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
+  tools::Printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
               result.noFile);
   return ExitCodeOf(result);
 }
