@@ -7,6 +7,7 @@
 #include <span>
 #include <system_error>
 
+#include "app/FilePath.h"
 #include "imaging/ExifOrientation.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/JpegRowPipeline.h"
@@ -45,7 +46,7 @@ Size FitToPhoto(int width, int height) {
 
 bool IsExistingFile(const std::string& fileName) {
   std::error_code error;
-  return std::filesystem::is_regular_file(fileName, error);
+  return std::filesystem::is_regular_file(app::PathFromUtf8(fileName), error);
 }
 
 void CopyCrop(const WorkingImage& picture, const Crop& crop, WorkingImage& target) {
