@@ -28,3 +28,6 @@ endforeach()
 # CMake ends a link line that named a static system library with -Bdynamic, after which the compiler's own
 # libraries (libstdc++, winpthread) would be taken as DLLs again.
 set(CMAKE_LINK_SEARCH_END_STATIC ON)
+
+# The test programs are listed when ctest runs, not after linking: a build machine may not run them.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

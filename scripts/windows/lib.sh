@@ -159,11 +159,13 @@ build_project() {
   local arch=$1 build deps=$3 gui=$4
   build=$(realpath -m "$2"); shift 4
   windows_log "building the project for $arch in $build"
+  local emulator=()
+  [ "$arch" = x64 ] && emulator=(-DCMAKE_CROSSCOMPILING_EMULATOR="$WINDOWS_ROOT/scripts/windows/wine-run")
   CCACHE_BASEDIR=$WINDOWS_ROOT cmake -G Ninja -S "$WINDOWS_ROOT" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$(toolchain_file "$arch")" -DCARDPHOTO_WINDOWS_DEPS="$deps" \
     -DCMAKE_BUILD_TYPE=Release -DCARDPHOTO_GUI="$gui" \
     -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$build/bin" >"$build.configure.log" 2>&1 ||
+    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$build/bin" "${emulator[@]}" >"$build.configure.log" 2>&1 ||
     { tail -30 "$build.configure.log" >&2; return 1; }
   CCACHE_BASEDIR=$WINDOWS_ROOT cmake --build "$build" --parallel "$WINDOWS_JOBS" ${1:+--target "$@"}
 }

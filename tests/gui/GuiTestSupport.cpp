@@ -1,7 +1,8 @@
 #include "GuiTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+
+#include "support/TestPlatform.h"
 
 namespace guitest {
 
@@ -10,7 +11,7 @@ QApplication& Application() {
   static char name[] = "gui_tests";
   static char* argv[] = {name, nullptr};
   // The windows are tested without a display unless a platform is asked for.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  testsupport::SetEnvironment("QT_QPA_PLATFORM", "offscreen", false);
   static QApplication* application = new QApplication(argc, argv);
   return *application;
 }
@@ -26,14 +27,11 @@ RecordedMessageBoxes::RecordedMessageBoxes(QMessageBox::StandardButton answer) {
 RecordedMessageBoxes::~RecordedMessageBoxes() { messageboxes::SetMessageBoxHandler(std::move(previous_)); }
 
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cardphoto-gui.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
-  path_ = pattern;
+  path_ = testsupport::MakeTempFolder("cardphoto-gui.");
 }
 
 TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  testsupport::RemoveFolder(path_);
 }
 
 void TempHive::Store(const app::ConnectionSettings& settings) {

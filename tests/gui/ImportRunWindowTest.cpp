@@ -32,7 +32,7 @@ class ImportRunWindowTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     guitest::Application();
     db_ = TestDatabase::Create(GetParam());
-    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " database server";
+    if (!db_) GTEST_SKIP() << testsupport::UnavailableReason(GetParam());
     db_->Exec("insert into lib_duzhe (dz_id, dz_dzlx) values (1, '学生')");
     for (const char* id : {"A00001", "A00002", "A00003"}) {
       db_->Exec(std::string("insert into lib_people (pe_id, pe_name, pe_mark, pe_dzlx) values ('") + id +
