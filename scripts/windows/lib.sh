@@ -17,7 +17,7 @@ windows_log() { echo "[windows $(date +%H:%M:%S)] $*" >&2; }
 windows_packages=(
   cmake ninja-build ccache nasm dpkg-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine64 msitools xvfb xauth qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
+  wine64 msitools wixl xvfb xauth qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
 )
 
 # The deb-src twin of every deb source of Debian's registry, so that `apt-get source` works.
