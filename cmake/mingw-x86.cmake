@@ -9,6 +9,11 @@ set(CMAKE_C_COMPILER ${CARDPHOTO_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${CARDPHOTO_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${CARDPHOTO_MINGW_TRIPLET}-windres)
 
+# Floating point in SSE registers, as on x64: the x87 unit keeps extra precision, and the photo's single-
+# precision arithmetic would then round differently from the other builds.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+
 # Libraries and headers come only from the MinGW tree and from the prefixes of the libraries built for this
 # target (CARDPHOTO_WINDOWS_DEPS, a list that scripts/build-windows passes), never from the build machine's
 # own /usr; programs always come from the build machine.
