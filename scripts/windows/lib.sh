@@ -173,12 +173,14 @@ build_project() {
 # The prefix of the Qt in a dependency list.
 qt_prefix_of() { tr ';' '\n' <<<"$1" | grep '/qt6-base-'; }
 
-# Puts the Qt DLLs and plugins that the programs of BUILD/bin load beside them.
+# Puts the Qt DLLs and plugins that the programs of BUILD/bin load beside them (the splash picture is a
+# JPEG, which Qt reads through its image-format plugin).
 deploy_qt() {
   local build=$1 qt=$2 dll
-  mkdir -p "$build/bin/platforms" "$build/bin/styles" "$build/bin/translations"
+  mkdir -p "$build/bin/platforms" "$build/bin/styles" "$build/bin/imageformats" "$build/bin/translations"
   for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Test; do cp -u "$qt/bin/$dll.dll" "$build/bin/"; done
   cp -u "$qt/plugins/platforms/"q{windows,offscreen,minimal}.dll "$build/bin/platforms/"
   cp -u "$qt/plugins/styles/"*.dll "$build/bin/styles/" 2>/dev/null || true
+  cp -u "$qt/plugins/imageformats/qjpeg.dll" "$build/bin/imageformats/"
   cp -u "$QT_TRANSLATIONS_DIR/qtbase_zh_CN.qm" "$build/bin/translations/"
 }

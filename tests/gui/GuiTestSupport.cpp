@@ -5,6 +5,11 @@
 #include "support/TestPlatform.h"
 
 namespace guitest {
+namespace {
+
+constexpr const char* kBuildMachineCjkFonts = "/usr/share/fonts/opentype/noto";  // fonts-noto-cjk
+
+}  // namespace
 
 QApplication& Application() {
   static int argc = 1;
@@ -12,6 +17,10 @@ QApplication& Application() {
   static char* argv[] = {name, nullptr};
   // The windows are tested without a display unless a platform is asked for.
   testsupport::SetEnvironment("QT_QPA_PLATFORM", "offscreen", false);
+  // On Windows that platform reads its fonts from one folder; under Wine it is the build machine's CJK font
+  // (Wine passes no QT_ variable of the Linux environment on).
+  if (testsupport::RunningUnderWine())
+    testsupport::SetEnvironment("QT_QPA_FONTDIR", testsupport::FromBuildMachinePath(kBuildMachineCjkFonts).string());
   static QApplication* application = new QApplication(argc, argv);
   return *application;
 }

@@ -38,6 +38,9 @@ class ImportRunWindowTest : public ::testing::TestWithParam<Backend> {
       db_->Exec(std::string("insert into lib_people (pe_id, pe_name, pe_mark, pe_dzlx) values ('") + id +
                 "', '张三', '正常', 1)");
       std::filesystem::copy_file(kPhoto, folder_.path() / (std::string(id) + ".jpg"));
+      // A copy of the read-only suite file is read-only too, which on Windows forbids replacing it.
+      std::filesystem::permissions(folder_.path() / (std::string(id) + ".jpg"), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
     }
     session_.ConnectString(db_->ConnectionString());
     window_ = std::make_unique<TJSZImportImages>(session_);
