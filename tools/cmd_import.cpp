@@ -13,11 +13,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/FilePath.h"
 #include "app/SettingsStore.h"
 #include "data/Session.h"
 #include "import/ImportRun.h"
 #include "import/ReaderLists.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/NamingRuleOption.h"
 
 namespace {
@@ -88,7 +90,7 @@ struct Arguments {
 };
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
+  tools::Fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
   return 2;
 }
 
@@ -190,7 +192,7 @@ std::string FirstLine(std::istream& in) {
 
 std::string PasswordOf(const Arguments& args) {
   if (args.passwordFile) {
-    std::ifstream file(*args.passwordFile);
+    std::ifstream file(app::PathFromUtf8(*args.passwordFile));
     if (!file) throw std::runtime_error("cannot read the password file " + *args.passwordFile);
     return FirstLine(file);
   }
@@ -222,24 +224,24 @@ class ConsoleObserver : public photoimport::ImportObserver {
     if (done == 0) return;
     const std::string& reader = finished_;
     if (terminal_) {
-      std::printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
+      tools::Printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
       std::fflush(stdout);
       lineOpen_ = true;
     } else {
-      std::printf("[%d/%d] %s\n", done, total, reader.c_str());
+      tools::Printf("[%d/%d] %s\n", done, total, reader.c_str());
       std::fflush(stdout);
     }
   }
   void LogLine(const std::string& line) override {
     EndLine();
-    std::fprintf(stderr, "%s\n", line.c_str());
+    tools::Fprintf(stderr, "%s\n", line.c_str());
   }
   // After Ctrl-C a store that waits for the server is cancelled, and the run stops after the current reader.
   bool ShouldCancelStore() override { return gInterrupted; }
   bool ShouldStop() override { return gInterrupted; }
 
   void EndLine() {
-    if (lineOpen_) std::printf("\n");
+    if (lineOpen_) tools::Printf("\n");
     std::fflush(stdout);
     lineOpen_ = false;
   }
@@ -274,7 +276,7 @@ int ExitCodeOf(const ImportResult& result) {
 int ImportMain(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage);
+      tools::Printf("usage:\n%s\n", kUsage);
       return 0;
     }
   Arguments args;
@@ -290,7 +292,7 @@ int ImportMain(int argc, char** argv) {
     const app::ConnectionSettings connection = ConnectionOf(args);
     session.Connect(connection.odbcName, connection.userName, connection.password);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
+    tools::Fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
     return 2;
   }
 
@@ -299,19 +301,19 @@ int ImportMain(int argc, char** argv) {
   const ImportResult result = photoimport::RunImport(args.options, session, observer);
   observer.EndLine();
   if (result.outcome == RunOutcome::NotStarted) {
-    std::fprintf(stderr, "card-photo import: %s\n", photoimport::CheckMessage(result.check, args.options).c_str());
+    tools::Fprintf(stderr, "card-photo import: %s\n", photoimport::CheckMessage(result.check, args.options).c_str());
     return 2;
   }
   if (result.outcome == RunOutcome::SelectionFailed) {
-    std::fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
+    tools::Fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
     return 2;
   }
   if (result.outcome == RunOutcome::DatabaseLost)
-    std::fprintf(stderr, "card-photo import: %s\n", photoimport::DatabaseLostMessage(result).c_str());
-  std::printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
+    tools::Fprintf(stderr, "card-photo import: %s\n", photoimport::DatabaseLostMessage(result).c_str());
+  tools::Printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
               result.noFile);
   if (const std::string note = EmptyRunNote(args.options, result); !note.empty())
-    std::fprintf(stderr, "card-photo import: %s\n", note.c_str());
+    tools::Fprintf(stderr, "card-photo import: %s\n", note.c_str());
   return ExitCodeOf(result);
 }
 
