@@ -68,6 +68,26 @@ std::string DecodeHiveText(const std::string& bytes, std::string& text) {
   return text.find('\0') == std::string::npos ? std::string() : "not text: it holds NUL characters";
 }
 
+#ifdef _WIN32
+// One read of the whole file, opened by its wide name.
+HiveFile ReadHiveFile(const std::filesystem::path& file) {
+  HiveFile hive;
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) return hive;
+  hive.present = true;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(_wfopen(file.c_str(), L"rb"), &std::fclose);
+  std::string bytes;
+  char buffer[1 << 16];
+  std::size_t n = 0;
+  while (in && (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) bytes.append(buffer, n);
+  if (!in || std::ferror(in.get())) {
+    hive.readError = std::strerror(errno);
+  } else {
+    hive.textProblem = DecodeHiveText(bytes, hive.text);
+  }
+  return hive;
+}
+#else
 bool ReadAll(int fd, std::string& bytes) {
   char buffer[1 << 16];
   for (;;) {
@@ -79,7 +99,7 @@ bool ReadAll(int fd, std::string& bytes) {
   }
 }
 
-// One read of the whole file.
+// One read of the whole file (never blocking on a FIFO put in its place).
 HiveFile ReadHiveFile(const std::filesystem::path& file) {
   HiveFile hive;
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -94,6 +114,8 @@ HiveFile ReadHiveFile(const std::filesystem::path& file) {
   if (fd >= 0) ::close(fd);
   return hive;
 }
+
+#endif
 
 // The document as far as it can be understood.
 RegDocument LoadDocument(const std::filesystem::path& file) { return ParseRegText(ReadHiveFile(file).text); }
