@@ -1,16 +1,19 @@
-#ifndef _WIN32
-
 #include "app/FileHive.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "app/FilePath.h"
 #include "app/RegFile.h"
 #include "app/Text.h"
 
@@ -65,6 +68,26 @@ std::string DecodeHiveText(const std::string& bytes, std::string& text) {
   return text.find('\0') == std::string::npos ? std::string() : "not text: it holds NUL characters";
 }
 
+#ifdef _WIN32
+// One read of the whole file, opened by its wide name.
+HiveFile ReadHiveFile(const std::filesystem::path& file) {
+  HiveFile hive;
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) return hive;
+  hive.present = true;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(_wfopen(file.c_str(), L"rb"), &std::fclose);
+  std::string bytes;
+  char buffer[1 << 16];
+  std::size_t n = 0;
+  while (in && (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) bytes.append(buffer, n);
+  if (!in || std::ferror(in.get())) {
+    hive.readError = std::strerror(errno);
+  } else {
+    hive.textProblem = DecodeHiveText(bytes, hive.text);
+  }
+  return hive;
+}
+#else
 bool ReadAll(int fd, std::string& bytes) {
   char buffer[1 << 16];
   for (;;) {
@@ -76,7 +99,7 @@ bool ReadAll(int fd, std::string& bytes) {
   }
 }
 
-// One read of the whole file.
+// One read of the whole file (never blocking on a FIFO put in its place).
 HiveFile ReadHiveFile(const std::filesystem::path& file) {
   HiveFile hive;
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -91,6 +114,8 @@ HiveFile ReadHiveFile(const std::filesystem::path& file) {
   if (fd >= 0) ::close(fd);
   return hive;
 }
+
+#endif
 
 // The document as far as it can be understood.
 RegDocument LoadDocument(const std::filesystem::path& file) { return ParseRegText(ReadHiveFile(file).text); }
@@ -114,6 +139,7 @@ std::optional<std::string> ValueText(const RegKey& key, const std::string& value
   return std::nullopt;
 }
 
+#ifndef _WIN32
 bool WriteAll(int fd, const std::string& text) {
   size_t written = 0;
   while (written < text.size()) {
@@ -142,17 +168,48 @@ bool SaveDocument(const std::filesystem::path& file, const RegDocument& document
   return true;
 }
 
+#else
+// Windows has the registry; this store serves the tests there, as a hive injected into the windows.
+bool SaveDocument(const std::filesystem::path& file, const RegDocument& document) {
+  std::error_code error;
+  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+  std::filesystem::create_directories(folder, error);
+  if (error) return false;
+  const std::string temporary = Utf8FromPath(file) + ".new";
+  std::FILE* out = OpenFileUtf8(temporary, "wb");
+  if (out == nullptr) return false;
+  const std::string text = SerializeRegText(document);
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
+                       _commit(_fileno(out)) == 0;
+  const bool closed = std::fclose(out) == 0;
+  if (!written || !closed || !RenameOver(temporary, Utf8FromPath(file))) {
+    std::filesystem::remove(PathFromUtf8(temporary), error);
+    return false;
+  }
+  return true;
+}
+
+#endif
+
+bool IsWritable(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return _waccess(path.c_str(), 2) == 0;
+#else
+  return ::access(path.c_str(), W_OK) == 0;
+#endif
+}
+
 // Whether the hive file can be replaced: its folder (or, when that does not exist yet, the nearest
 // existing folder above it) must be a writable folder, and an existing file must be writable too.
 bool LocationWritable(const std::filesystem::path& file) {
   std::error_code error;
-  if (std::filesystem::exists(file, error) && ::access(file.c_str(), W_OK) != 0) return false;
+  if (std::filesystem::exists(file, error) && !IsWritable(file)) return false;
   std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
   while (!std::filesystem::exists(folder, error)) {
     if (!folder.has_parent_path() || folder.parent_path() == folder) return false;
     folder = folder.parent_path();
   }
-  return std::filesystem::is_directory(folder, error) && ::access(folder.c_str(), W_OK) == 0;
+  return std::filesystem::is_directory(folder, error) && IsWritable(folder);
 }
 
 }  // namespace
@@ -217,10 +274,10 @@ void FileHive::WriteStrings(const std::string& keyPath,
   if (!SaveDocument(file_, document)) throw SettingsError(failure);
 }
 
+#ifndef _WIN32
 std::unique_ptr<RegistryHive> OpenMachineHive() {
   return std::make_unique<FileHive>(FileHive::kMachineHivePath);
 }
+#endif
 
 }  // namespace app
-
-#endif  // !_WIN32

@@ -5,7 +5,9 @@
 #include <QTranslator>
 
 QString LoadToolkitTranslation(QCoreApplication& application) {
-  const QString folders[] = {QCoreApplication::applicationDirPath(),
+  // The Windows packages put Qt's translations in a folder beside the program.
+  const QString folders[] = {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                             QCoreApplication::applicationDirPath(),
                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
   for (const QString& folder : folders) {
     auto* translator = new QTranslator(&application);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "app/FilePath.h"
 #include "imaging/ExifOrientation.h"
 #include "imaging/JpegDecoder.h"
 #include "imaging/JpegRowPipeline.h"

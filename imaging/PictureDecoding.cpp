@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/FilePath.h"
 #include "imaging/Decoders.h"
 #include "imaging/PhotoFile.h"
 

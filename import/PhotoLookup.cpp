@@ -1,10 +1,12 @@
 #include "import/PhotoLookup.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 #include <tuple>
 
+#include "app/FilePath.h"
 #include "app/Text.h"
 
 namespace photoimport {
@@ -31,7 +33,18 @@ int ExtensionOf(const std::string& folded) {
 }
 
 std::filesystem::path DirectoryOf(const std::string& folder) {
-  return folder.empty() ? std::filesystem::path(std::string(1, kPathSeparator)) : std::filesystem::path(folder);
+  return app::PathFromUtf8(folder.empty() ? std::string(1, kPathSeparator) : folder);
+}
+
+// "C:\" names the root of drive C, "C:" the drive's current folder: a root keeps its separator.
+bool IsDriveRoot(const std::string& folder) {
+#ifdef _WIN32
+  return folder.size() == 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+         IsSeparator(folder[2]);
+#else
+  (void)folder;
+  return false;
+#endif
 }
 
 // Regular files of the folder whose extension is accepted. False when the folder cannot be listed.
@@ -42,7 +55,7 @@ bool ListPhotoFiles(const std::string& folder, std::vector<std::string>& names) 
   if (error) return false;
   for (const fs::directory_iterator end; it != end; it.increment(error)) {
     std::error_code typeError;
-    if (it->is_regular_file(typeError)) names.push_back(it->path().filename().string());
+    if (it->is_regular_file(typeError)) names.push_back(app::Utf8FromPath(it->path().filename()));
   }
   return !error;
 }
@@ -64,11 +77,12 @@ bool DropSegments(const std::string& folded, int n, std::string_view& rest) {
 }  // namespace
 
 std::string StripTrailingSeparator(std::string folder) {
-  if (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+  if (!folder.empty() && IsSeparator(folder.back()) && !IsDriveRoot(folder)) folder.pop_back();
   return folder;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (IsDriveRoot(folder)) return folder + name;
   return folder + kPathSeparator + name;
 }
 

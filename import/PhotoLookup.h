@@ -41,10 +41,11 @@ enum class NamingRule { Exact, Segment, Prefix };
 inline constexpr int kSegmentCount = 5;      // segment mode: n = 0..4 for segments 1..5
 inline constexpr int kMaxPrefixLength = 32;  // prefix mode: n = 0..31 for lengths 1..32
 
-// Removes one trailing "\" (and, where the separator is "/", one trailing "/").
+// Removes one trailing "\" (and, where the separator is "/", one trailing "/"); on Windows a drive root
+// ("C:\") keeps its separator.
 std::string StripTrailingSeparator(std::string folder);
 
-// folder + separator + name.
+// folder + separator + name (a drive root already ends in its separator).
 std::string JoinPath(const std::string& folder, const std::string& name);
 
 // Whether the folder exists and can be listed (the empty folder stands for the root).

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
+#include "tools/Utf8Arguments.h"
 
 namespace tools {
 namespace {
@@ -20,8 +22,8 @@ std::map<std::string, Command>& Registry() {
 }
 
 void PrintHelp(std::FILE* out) {
-  std::fprintf(out, "usage: card-photo COMMAND [ARGUMENTS]\n\nCommands:\n");
-  for (const auto& [name, command] : Registry()) std::fprintf(out, "%s\n", command.usage.c_str());
+  tools::Fprintf(out, "usage: card-photo COMMAND [ARGUMENTS]\n\nCommands:\n");
+  for (const auto& [name, command] : Registry()) tools::Fprintf(out, "%s\n", command.usage.c_str());
 }
 
 }  // namespace
@@ -34,6 +36,9 @@ bool RegisterCommand(const std::string& name, const std::string& usage, CommandM
 }  // namespace tools
 
 int main(int argc, char** argv) {
+  tools::Utf8Arguments utf8(argc, argv);
+  argc = utf8.argc();
+  argv = utf8.argv();
   // Line by line also into a pipe or a file, so that whoever follows a long run sees each reader as it
   // ends and a killed run leaves every finished line behind. The Windows C runtime has no line buffering
   // (it treats _IOLBF as full buffering), so there the output is not buffered at all.
@@ -48,7 +53,7 @@ int main(int argc, char** argv) {
   }
   auto it = tools::Registry().find(argv[1]);
   if (it == tools::Registry().end()) {
-    std::fprintf(stderr, "card-photo: unknown command '%s' (see card-photo --help)\n", argv[1]);
+    tools::Fprintf(stderr, "card-photo: unknown command '%s' (see card-photo --help)\n", argv[1]);
     return 2;
   }
   return it->second.main(argc - 1, argv + 1);

@@ -6,6 +6,7 @@
 
 #include "imaging/PictureDecoding.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/OutputFile.h"
 
 namespace {
@@ -25,17 +26,17 @@ std::vector<std::uint8_t> ToPpm(const imaging::WorkingImage& image) {
 
 int DecodeMain(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: card-photo decode INPUT OUTPUT.ppm\n");
+    tools::Fprintf(stderr, "usage: card-photo decode INPUT OUTPUT.ppm\n");
     return 2;
   }
   imaging::WorkingImage image;
   if (!imaging::LoadPictureFile(image, argv[1])) {
-    std::fprintf(stderr, "card-photo decode: %s: missing, unreadable or not a usable JPEG, PNG or BMP picture\n",
+    tools::Fprintf(stderr, "card-photo decode: %s: missing, unreadable or not a usable JPEG, PNG or BMP picture\n",
                  argv[1]);
     return 1;
   }
   if (!tools::WriteFileAtomically(argv[2], ToPpm(image))) {
-    std::fprintf(stderr, "card-photo decode: %s: cannot write the file\n", argv[2]);
+    tools::Fprintf(stderr, "card-photo decode: %s: cannot write the file\n", argv[2]);
     return 1;
   }
   return 0;

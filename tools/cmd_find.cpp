@@ -8,6 +8,7 @@
 #include "import/PhotoLookup.h"
 #include "tools/CommandLine.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/NamingRuleOption.h"
 
 namespace {
@@ -20,14 +21,14 @@ constexpr const char* kUsage =
     "      IDENTIFIER, also one that begins with \"-\".";
 
 int Usage(const char* problem) {
-  std::fprintf(stderr, "card-photo find: %s\nusage:\n%s\n", problem, kUsage);
+  tools::Fprintf(stderr, "card-photo find: %s\nusage:\n%s\n", problem, kUsage);
   return 2;
 }
 
 int FindMain(int argc, char** argv) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage);
+      tools::Printf("usage:\n%s\n", kUsage);
       return 0;
     }
   tools::CommandLine line;
@@ -51,7 +52,7 @@ int FindMain(int argc, char** argv) {
   const photoimport::PhotoFolder folder(folderPath);
   const std::string name = folder.FindByRule(identifier, rule, ruleIndex);
   if (name.empty()) return 1;
-  std::printf("%s\n", photoimport::JoinPath(folderPath, name).c_str());
+  tools::Printf("%s\n", photoimport::JoinPath(folderPath, name).c_str());
   return 0;
 }
 

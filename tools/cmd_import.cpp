@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "app/FilePath.h"
 #include "app/SettingsStore.h"
 #include "data/Session.h"
 #include "import/ImportRun.h"
@@ -26,6 +27,7 @@
 #include "import/ReaderLists.h"
 #include "import/RunReportRows.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/NamingRuleOption.h"
 
 namespace {
@@ -154,7 +156,7 @@ struct Arguments {
 };
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
+  tools::Fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
   return 2;
 }
 
@@ -281,7 +283,7 @@ std::string FirstLine(std::istream& in) {
 
 std::string PasswordOf(const Arguments& args) {
   if (args.passwordFile) {
-    std::ifstream file(*args.passwordFile);
+    std::ifstream file(app::PathFromUtf8(*args.passwordFile));
     if (!file) throw std::runtime_error("cannot read the password file " + *args.passwordFile);
     return FirstLine(file);
   }
@@ -313,24 +315,24 @@ class ConsoleObserver : public photoimport::ImportObserver {
     if (done == 0) return;
     const std::string& reader = finished_;
     if (terminal_) {
-      std::printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
+      tools::Printf("\r\033[K[%d/%d] %d%% %s", done, total, done * 100 / total, reader.c_str());
       std::fflush(stdout);
       lineOpen_ = true;
     } else {
-      std::printf("[%d/%d] %s\n", done, total, reader.c_str());
+      tools::Printf("[%d/%d] %s\n", done, total, reader.c_str());
       std::fflush(stdout);
     }
   }
   void LogLine(const std::string& line) override {
     EndLine();
-    std::fprintf(stderr, "%s\n", line.c_str());
+    tools::Fprintf(stderr, "%s\n", line.c_str());
   }
   // After Ctrl-C a store that waits for the server is cancelled, and the run stops after the current reader.
   bool ShouldCancelStore() override { return gInterrupted; }
   bool ShouldStop() override { return gInterrupted; }
 
   void EndLine() {
-    if (lineOpen_) std::printf("\n");
+    if (lineOpen_) tools::Printf("\n");
     std::fflush(stdout);
     lineOpen_ = false;
   }
@@ -365,7 +367,7 @@ int ExitCodeOf(const ImportResult& result) {
 int ImportMain(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage);
+      tools::Printf("usage:\n%s\n", kUsage);
       return 0;
     }
   Arguments args;
@@ -373,7 +375,7 @@ int ImportMain(int argc, char** argv) {
   if (args.mapFile) {
     photoimport::MappingParse parsed = photoimport::ReadMappingFile(*args.mapFile);
     if (!parsed.mapping) {
-      std::fprintf(stderr, "card-photo import: the mapping file %s is refused, nothing was stored:\n%s\n",
+      tools::Fprintf(stderr, "card-photo import: the mapping file %s is refused, nothing was stored:\n%s\n",
                    args.mapFile->c_str(), parsed.refusal.c_str());
       return 2;
     }
@@ -381,7 +383,7 @@ int ImportMain(int argc, char** argv) {
   }
 
   if (args.password && *args.password != "-")
-    std::fprintf(stderr, "card-photo import: warning: a password given on the command line can be read by every user "
+    tools::Fprintf(stderr, "card-photo import: warning: a password given on the command line can be read by every user "
                          "of this machine in the process list; use --password - or --password-file FILE\n");
 
   data::Session session;
@@ -390,7 +392,7 @@ int ImportMain(int argc, char** argv) {
     const app::ConnectionSettings connection = ConnectionOf(args);
     session.Connect(connection.odbcName, connection.userName, connection.password);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
+    tools::Fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
     return 2;
   }
 
@@ -400,27 +402,27 @@ int ImportMain(int argc, char** argv) {
   const ImportResult result = photoimport::RunImport(args.options, session, observer);
   observer.EndLine();
   if (result.outcome == RunOutcome::NotStarted) {
-    std::fprintf(stderr, "card-photo import: %s\n", photoimport::CheckMessage(result.check, args.options).c_str());
+    tools::Fprintf(stderr, "card-photo import: %s\n", photoimport::CheckMessage(result.check, args.options).c_str());
     return 2;
   }
   if (result.outcome == RunOutcome::SelectionFailed) {
-    std::fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
+    tools::Fprintf(stderr, "card-photo import: the database rejected the selection: %s\n", result.error.c_str());
     return 2;
   }
   if (result.outcome == RunOutcome::DatabaseLost)
-    std::fprintf(stderr, "card-photo import: %s\n", photoimport::DatabaseLostMessage(result).c_str());
-  std::printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
+    tools::Fprintf(stderr, "card-photo import: %s\n", photoimport::DatabaseLostMessage(result).c_str());
+  tools::Printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
               result.noFile);
   if (const std::string note = EmptyRunNote(args.options, result); !note.empty())
-    std::fprintf(stderr, "card-photo import: %s\n", note.c_str());
+    tools::Fprintf(stderr, "card-photo import: %s\n", note.c_str());
   if (result.backedUp > 0)
-    std::fprintf(stderr, "card-photo import: the %d replaced photos are backed up in %s\n", result.backedUp,
+    tools::Fprintf(stderr, "card-photo import: the %d replaced photos are backed up in %s\n", result.backedUp,
                  result.backupFolder.c_str());
   if (args.report) {
     const std::string problem =
         photoimport::WriteRunReport(*args.report, photoimport::RunReportRows(result, args.options.dryRun));
     if (!problem.empty()) {
-      std::fprintf(stderr, "card-photo import: cannot write the report %s: %s\n", args.report->c_str(), problem.c_str());
+      tools::Fprintf(stderr, "card-photo import: cannot write the report %s: %s\n", args.report->c_str(), problem.c_str());
       return 2;
     }
   }

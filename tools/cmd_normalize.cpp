@@ -5,31 +5,33 @@
 #include <string>
 #include <system_error>
 
+#include "app/FilePath.h"
 #include "imaging/PhotoStream.h"
 #include "tools/Commands.h"
+#include "tools/ConsoleText.h"
 #include "tools/OutputFile.h"
 
 namespace {
 
 int NormalizeMain(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: card-photo normalize INPUT OUTPUT\n");
+    tools::Fprintf(stderr, "usage: card-photo normalize INPUT OUTPUT\n");
     return 2;
   }
   const std::string input = argv[1];
   const std::string output = argv[2];
   std::error_code error;
-  if (!std::filesystem::is_regular_file(input, error)) {
-    std::fprintf(stderr, "card-photo normalize: %s: no such file\n", input.c_str());
+  if (!std::filesystem::is_regular_file(app::PathFromUtf8(input), error)) {
+    tools::Fprintf(stderr, "card-photo normalize: %s: no such file\n", input.c_str());
     return 1;
   }
   imaging::MemoryStream stream;
   if (!imaging::MakePhotoStream(input, stream)) {
-    std::fprintf(stderr, "card-photo normalize: %s: not a usable JPEG, PNG or BMP picture\n", input.c_str());
+    tools::Fprintf(stderr, "card-photo normalize: %s: not a usable JPEG, PNG or BMP picture\n", input.c_str());
     return 1;
   }
   if (!tools::WriteFileAtomically(output, stream.bytes)) {
-    std::fprintf(stderr, "card-photo normalize: %s: cannot write the file\n", output.c_str());
+    tools::Fprintf(stderr, "card-photo normalize: %s: cannot write the file\n", output.c_str());
     return 1;
   }
   return 0;

@@ -55,7 +55,7 @@ class ReaderTablesTest : public ::testing::TestWithParam<SchemaCase> {
     options.withViewOrder = GetParam().withViewOrder;
     options.withDemoData = true;
     db_ = TestDatabase::Create(GetParam().backend, options);
-    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam().backend) << " database server";
+    if (!db_) GTEST_SKIP() << testsupport::UnavailableReason(GetParam().backend);
   }
 
   std::vector<std::string> Column(const std::vector<std::string>& statement, const std::string& column) {

@@ -39,7 +39,7 @@ class SessionTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     db_ = TestDatabase::Create(GetParam());
-    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " database server";
+    if (!db_) GTEST_SKIP() << testsupport::UnavailableReason(GetParam());
     session_.ConnectString(db_->ConnectionString());
   }
 

@@ -1,18 +1,28 @@
 #include "GuiTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+
+#include "support/TestPlatform.h"
 
 #include "connection/ToolkitTranslation.h"
 
 namespace guitest {
+namespace {
+
+constexpr const char* kBuildMachineCjkFonts = "/usr/share/fonts/opentype/noto";  // fonts-noto-cjk
+
+}  // namespace
 
 QApplication& Application() {
   static int argc = 1;
   static char name[] = "gui_tests";
   static char* argv[] = {name, nullptr};
   // The windows are tested without a display unless a platform is asked for.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  testsupport::SetEnvironment("QT_QPA_PLATFORM", "offscreen", false);
+  // On Windows that platform reads its fonts from one folder; under Wine it is the build machine's CJK font
+  // (Wine passes no QT_ variable of the Linux environment on).
+  if (testsupport::RunningUnderWine())
+    testsupport::SetEnvironment("QT_QPA_FONTDIR", testsupport::FromBuildMachinePath(kBuildMachineCjkFonts).string());
   static QApplication* application = [] {
     // Runs that replace photos keep backups in the user's data folder: a folder of the test program's own.
     static char dataHome[] = "/tmp/cardphoto-gui-data.XXXXXX";
@@ -35,14 +45,11 @@ RecordedMessageBoxes::RecordedMessageBoxes(QMessageBox::StandardButton answer) {
 RecordedMessageBoxes::~RecordedMessageBoxes() { messageboxes::SetMessageBoxHandler(std::move(previous_)); }
 
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cardphoto-gui.XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
-  path_ = pattern;
+  path_ = testsupport::MakeTempFolder("cardphoto-gui.");
 }
 
 TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  testsupport::RemoveFolder(path_);
 }
 
 void TempHive::Store(const app::ConnectionSettings& settings) {

@@ -35,12 +35,15 @@ class ImportRunWindowTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     guitest::Application();
     db_ = TestDatabase::Create(GetParam());
-    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " database server";
+    if (!db_) GTEST_SKIP() << testsupport::UnavailableReason(GetParam());
     db_->Exec("insert into lib_duzhe (dz_id, dz_dzlx) values (1, '学生')");
     for (const char* id : {"A00001", "A00002", "A00003"}) {
       db_->Exec(std::string("insert into lib_people (pe_id, pe_name, pe_mark, pe_dzlx) values ('") + id +
                 "', '张三', '正常', 1)");
       std::filesystem::copy_file(kPhoto, folder_.path() / (std::string(id) + ".jpg"));
+      // A copy of the read-only suite file is read-only too, which on Windows forbids replacing it.
+      std::filesystem::permissions(folder_.path() / (std::string(id) + ".jpg"), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
     }
     session_.ConnectString(db_->ConnectionString());
     window_ = std::make_unique<TJSZImportImages>(session_);

@@ -32,7 +32,7 @@ class ReaderListsTest : public ::testing::TestWithParam<std::tuple<Backend, bool
     guitest::Application();
     gScale = 10;
     database_ = testsupport::TestDatabase::Create(backend(), {.withViewOrder = withViewOrder()});
-    if (!database_) GTEST_SKIP() << "no " << testsupport::BackendName(backend()) << " database server";
+    if (!database_) GTEST_SKIP() << testsupport::UnavailableReason(backend());
     session_.ConnectString(database_->ConnectionString());
   }
 

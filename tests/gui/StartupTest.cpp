@@ -59,7 +59,7 @@ class StartupTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     guitest::Application();
     database_ = testsupport::TestDatabase::Create(GetParam(), {.withDemoData = true});
-    if (!database_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " database server";
+    if (!database_) GTEST_SKIP() << testsupport::UnavailableReason(GetParam());
   }
 
   // A start that must open the import window.

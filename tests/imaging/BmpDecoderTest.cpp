@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/FilePath.h"
 #include "imaging/BmpFormat.h"
 #include "imaging/Decoders.h"
 #include "imaging/WorkingImage.h"
@@ -50,7 +51,7 @@ struct Reference {
 };
 
 bool ReadPng(const fs::path& path, Reference& reference) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = app::OpenFileUtf8(app::Utf8FromPath(path), "rb");
   if (file == nullptr) return false;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/WorkingImage.h"
+#include "support/TestPlatform.h"
 
 namespace imaging::testing {
 
@@ -23,8 +24,7 @@ class TemporaryFolder {
     std::filesystem::create_directories(path_);
   }
   ~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    testsupport::RemoveFolder(path_);
   }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& Path() const { return path_; }

@@ -1,6 +1,5 @@
 // Choosing the decoder by extension, the second try as PNG, and failing without harm.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>

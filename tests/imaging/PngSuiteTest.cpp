@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FilePath.h"
 #include "imaging/Decoders.h"
 
 namespace imaging {
@@ -71,7 +72,7 @@ void CopyChunks(png_structp png, png_infop info, LibpngDecode& out) {
 
 // Only trivially destructible locals live across setjmp; the vectors belong to the caller.
 bool ReadWithLibpng(const fs::path& path, LibpngDecode& out, std::vector<png_bytep>& rows) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = app::OpenFileUtf8(app::Utf8FromPath(path), "rb");
   if (!file) return false;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/FilePath.h"
 #include "app/Text.h"
 #include "data/Session.h"
 #include "imaging/PhotoFile.h"
@@ -109,7 +110,7 @@ class ImportRunTest : public ::testing::TestWithParam<Backend> {
   void SetUp() override {
     importtest::UseScratchDataFolder();
     db_ = TestDatabase::Create(GetParam());
-    if (!db_) GTEST_SKIP() << "no " << testsupport::BackendName(GetParam()) << " server";
+    if (!db_) GTEST_SKIP() << testsupport::UnavailableReason(GetParam());
     session_.ConnectString(db_->ConnectionString());
     options_.folder = folder_.path();
   }
@@ -121,7 +122,7 @@ class ImportRunTest : public ::testing::TestWithParam<Backend> {
               Literal(r.department) + ")");
   }
   void Photo(const std::string& name, const std::string& source = kColourJpeg) {
-    std::filesystem::copy_file(source, folder_.PathOf(name));
+    std::filesystem::copy_file(source, app::PathFromUtf8(folder_.PathOf(name)));
   }
   std::optional<data::Bytes> Stored(const std::string& cardNumber) { return db_->AdminSession().ReadPhoto(cardNumber); }
   // What the run must store for a file: exactly the normalized photo.
@@ -152,7 +153,7 @@ TEST_P(ImportRunTest, EachIdentifierStoresTheNormalizedPhoto) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fileName);
     db_->Exec("delete from lib_people");
-    std::filesystem::remove_all(folder_.path());
+    testsupport::RemoveFolder(folder_.path());
     std::filesystem::create_directory(folder_.path());
     Add({.id = "A00001", .name = "张三", .idCard = "11010519491231002x", .campus = "ykt0001"});
     Add({.id = "A00002", .name = "李四", .idCard = "110105194912310030", .campus = "YKT0002"});

@@ -102,6 +102,9 @@ TEST(PhotoLookupTest, FindsTheFileEachRuleNames) {
 // Folders copied from Windows archives carry GBK names: they match by their decoded name, and the name
 // comes back in the bytes on disk so that the path opens the file.
 TEST(PhotoLookupTest, GbkNamesOnDiskMatchAndComeBackAsStored) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows keeps file names in UTF-16: a name cannot be GBK bytes on disk";
+#endif
   ScratchFolder scratch;
   const std::string gbkName = app::Utf8ToGbk("李玥_高一.jpg");
   ASSERT_FALSE(app::IsValidUtf8(gbkName));
@@ -171,6 +174,9 @@ TEST(PhotoLookupTest, FolderIsListedOnceForAllLookups) {
 }
 
 TEST(PhotoLookupTest, TrailingSeparatorIsRemovedOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the separators of Linux; WindowsPathsTest covers those of Windows";
+#endif
   const struct {
     std::string field, folder;
   } cases[] = {{"/photos/", "/photos"}, {"/photos\\", "/photos"}, {"/photos//", "/photos/"}, {"/", ""}, {"", ""}};

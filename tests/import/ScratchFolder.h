@@ -8,29 +8,32 @@
 #include <string_view>
 #include <system_error>
 
+#include "app/FilePath.h"
+#include "import/PhotoLookup.h"
+#include "support/TestPlatform.h"
+
 namespace importtest {
 
 class ScratchFolder {
  public:
   ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cardphoto-import.XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
+    path_ = testsupport::MakeTempFolder("cardphoto-import.").string();
   }
   ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) testsupport::RemoveFolder(path_);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   const std::string& path() const { return path_; }
-  std::string PathOf(const std::string& name) const { return path_ + "/" + name; }
+  // The path as the lookup joins it.
+  std::string PathOf(const std::string& name) const { return photoimport::JoinPath(path_, name); }
 
-  // Writes a file (name in the bytes the file system gets) with the given content.
+  // Writes a file (name in the bytes the file system gets; UTF-8 on Windows) with the given content.
   void Write(const std::string& name, std::string_view content = "x") const {
-    std::ofstream(PathOf(name), std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    std::ofstream(app::PathFromUtf8(PathOf(name)), std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
   }
-  void MakeFolder(const std::string& name) const { std::filesystem::create_directory(PathOf(name)); }
+  void MakeFolder(const std::string& name) const { std::filesystem::create_directory(app::PathFromUtf8(PathOf(name))); }
 
  private:
   std::string path_;

@@ -15,6 +15,8 @@ enum class Backend { Sqlite, Postgres };
 
 // "Sqlite" / "Postgres", for parameterized test names.
 std::string BackendName(Backend backend);
+// Why a test of the backend is skipped when TestDatabase::Create gives nullptr.
+std::string UnavailableReason(Backend backend);
 
 struct DatabaseOptions {
   bool withViewOrder = true;  // lib_duzhe has the display-order column dz_view_order
@@ -26,7 +28,7 @@ class TestDatabase {
   // A fresh database with the reader schema and no rows (unless demo data is asked for). SQLite: a new
   // file in a temporary folder. PostgreSQL: a new schema on the server; when no server is reachable
   // returns nullptr and the caller skips, unless CARDPHOTO_REQUIRE_PG=1, when the test fails
-  // (ADD_FAILURE) and nullptr is returned as well.
+  // (ADD_FAILURE) and nullptr is returned as well. The Windows build always skips PostgreSQL.
   static std::unique_ptr<TestDatabase> Create(Backend backend, DatabaseOptions options = {});
   ~TestDatabase();  // removes the file / drops the schema
 
@@ -95,4 +97,4 @@ data::Bytes MakeSamplePhoto(int width = 4, int height = 5, std::uint16_t color56
 // Creates a TestDatabase into `var`, or skips the test when the backend's server is not reachable.
 #define CREATE_DB_OR_SKIP(var, backend, ...)                                                       \
   auto var = ::testsupport::TestDatabase::Create(backend __VA_OPT__(, ) __VA_ARGS__);              \
-  if (!var) GTEST_SKIP() << "no " << ::testsupport::BackendName(backend) << " database server"
+  if (!var) GTEST_SKIP() << ::testsupport::UnavailableReason(backend)
