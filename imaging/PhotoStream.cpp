@@ -71,7 +71,8 @@ bool ShrinkPicture(const WorkingImage& picture, WorkingImage& target) {
 // A photo is split over two threads (PhotoThreads::Split) from this many pixels on. The second thread can
 // save at most the resampling, a tenth of a large photo's time, and handing rows over costs about as much:
 // with the second core idle, bench-normalize measured the split at 1.15 x the wall time of the calling
-// thread alone for 358 x 441, 1.08 x for 1200 x 1600 and 0.99 x for 3024 x 4032.
+// thread alone for 358 x 441, 1.08 x for 1200 x 1600 and 0.99 x for 3024 x 4032; with that core partly
+// busy, at 1.17 to 1.28 x for 12 and 48 megapixels.
 constexpr long long kSplitFromPixels = 12'000'000;
 
 // A decoded row's pixels for a working image: the decoder's rows leave bits 24-31 unspecified.

@@ -129,15 +129,21 @@ struct ChannelVectors {
   __m256 c[kChannels];
 };
 
-__attribute__((target("avx2"))) inline ChannelVectors Channels(__m256i pixels) {
-  const __m256i blue = _mm256_set1_epi32(0xFF);
+// The blue, green and red bytes of 8 pixels, each in the low byte of its lane.
+__attribute__((target("avx2"))) inline void ChannelIntegers(__m256i pixels, __m256i channels[kChannels]) {
   const __m256i green = _mm256_setr_epi8(1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1,  //
                                          1, -1, -1, -1, 5, -1, -1, -1, 9, -1, -1, -1, 13, -1, -1, -1);
   const __m256i red = _mm256_setr_epi8(2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1,  //
                                        2, -1, -1, -1, 6, -1, -1, -1, 10, -1, -1, -1, 14, -1, -1, -1);
-  return {{_mm256_cvtepi32_ps(_mm256_and_si256(pixels, blue)),
-           _mm256_cvtepi32_ps(_mm256_shuffle_epi8(pixels, green)),
-           _mm256_cvtepi32_ps(_mm256_shuffle_epi8(pixels, red))}};
+  channels[0] = _mm256_and_si256(pixels, _mm256_set1_epi32(0xFF));
+  channels[1] = _mm256_shuffle_epi8(pixels, green);
+  channels[2] = _mm256_shuffle_epi8(pixels, red);
+}
+
+__attribute__((target("avx2"))) inline ChannelVectors Channels(__m256i pixels) {
+  __m256i channels[kChannels];
+  ChannelIntegers(pixels, channels);
+  return {{_mm256_cvtepi32_ps(channels[0]), _mm256_cvtepi32_ps(channels[1]), _mm256_cvtepi32_ps(channels[2])}};
 }
 
 // The fused path for kGroups groups and kTargets destination rows at once: 3 * kGroups * kTargets
@@ -169,35 +175,37 @@ __attribute__((target("avx2,fma"))) void AccumulateGroupsFused(const Lanes* lane
       UNROLLED for (int c = 0; c < kChannels; ++c) _mm256_storeu_ps(sums[g * kTargets + r] + c * kGroup, s[g][r][c]);
 }
 
-// sum = (float)((double)sum + (double)channel * w) for 4 lanes.
-__attribute__((target("avx2"))) inline __m128 RoundedTerm(__m128 sum, __m128 channel, __m128 weight) {
-  const __m256d product = _mm256_mul_pd(_mm256_cvtps_pd(channel), _mm256_cvtps_pd(weight));
-  return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(sum), product));
+// The path that rounds twice. The sums are held as doubles between terms, each always a float's value:
+// sum = (float)(sum + channel * w) in double, where the product is exact in double, so one fused
+// multiply-add in double rounds the addition exactly as adding the product does.
+__attribute__((target("avx2,fma"))) inline __m256d RoundedTerm(__m256d sum, __m128i channel, __m256d weight) {
+  return _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_fmadd_pd(_mm256_cvtepi32_pd(channel), weight, sum)));
 }
 
-__attribute__((target("avx2"))) void AccumulateGroupRounded(const Lanes& lanes, const float* weights, int span,
-                                                            float* sums) {
-  __m128 s[kChannels][2];
+__attribute__((target("avx2,fma"))) void AccumulateGroupRounded(const Lanes& lanes, const float* weights, int span,
+                                                                float* sums) {
+  __m256d s[kChannels][2];
   UNROLLED for (int c = 0; c < kChannels; ++c)
-    UNROLLED for (int h = 0; h < 2; ++h) s[c][h] = _mm_loadu_ps(sums + c * kGroup + 4 * h);
+    UNROLLED for (int h = 0; h < 2; ++h) s[c][h] = _mm256_cvtps_pd(_mm_loadu_ps(sums + c * kGroup + 4 * h));
   for (int chunk = 0; chunk * kChunk < span; ++chunk) {
     const int count = std::min(kChunk, span - chunk * kChunk);
     __m256i terms[kChunk];
     LoadChunk(lanes, chunk, count, terms);
     for (int i = 0; i < count; ++i) {
       const int t = chunk * kChunk + i;
-      const ChannelVectors channels = Channels(terms[i]);
+      __m256i channels[kChannels];
+      ChannelIntegers(terms[i], channels);
       UNROLLED for (int h = 0; h < 2; ++h) {
-        const __m128 w = _mm_loadu_ps(weights + t * kGroup + 4 * h);
+        const __m256d w = _mm256_cvtps_pd(_mm_loadu_ps(weights + t * kGroup + 4 * h));
         UNROLLED for (int c = 0; c < kChannels; ++c) {
-          const __m128 channel = h ? _mm256_extractf128_ps(channels.c[c], 1) : _mm256_castps256_ps128(channels.c[c]);
-          s[c][h] = RoundedTerm(s[c][h], channel, w);
+          const __m128i half = h ? _mm256_extracti128_si256(channels[c], 1) : _mm256_castsi256_si128(channels[c]);
+          s[c][h] = RoundedTerm(s[c][h], half, w);
         }
       }
     }
   }
   UNROLLED for (int c = 0; c < kChannels; ++c)
-    UNROLLED for (int h = 0; h < 2; ++h) _mm_storeu_ps(sums + c * kGroup + 4 * h, s[c][h]);
+    UNROLLED for (int h = 0; h < 2; ++h) _mm_storeu_ps(sums + c * kGroup + 4 * h, _mm256_cvtpd_ps(s[c][h]));
 }
 
 bool HasAvx2Fma() {
