@@ -1,3 +1,4 @@
+#include "app/FilePath.h"
 #include "import/AtomicFile.h"
 
 #include <atomic>
@@ -19,7 +20,7 @@ namespace photoimport {
 namespace {
 
 std::string Failure(const char* what, const std::filesystem::path& path, int error) {
-  return std::string(what) + " " + PathToUtf8(path) + ": " + std::system_category().message(error);
+  return std::string(what) + " " + app::Utf8FromPath(path) + ": " + std::system_category().message(error);
 }
 
 // A name no other writer uses at the same time: the process id and a counter of this process.
@@ -109,22 +110,6 @@ std::string Publish(const std::filesystem::path& temporary, const std::filesyste
 
 }  // namespace
 
-std::filesystem::path Utf8Path(std::string_view utf8) {
-#ifdef _WIN32
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-#else
-  return std::filesystem::path(std::string(utf8));
-#endif
-}
-
-std::string PathToUtf8(const std::filesystem::path& path) {
-#ifdef _WIN32
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-#else
-  return path.native();
-#endif
-}
 
 std::string WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                                 ExistingFile existing) {

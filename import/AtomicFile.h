@@ -11,12 +11,6 @@
 
 namespace photoimport {
 
-// A path from UTF-8 text. On Linux the bytes are the name; on Windows they are decoded as UTF-8 (never as
-// the ANSI code page), so that Chinese folder names reach the wide file API intact.
-std::filesystem::path Utf8Path(std::string_view utf8);
-
-// The path as UTF-8 text (the inverse of Utf8Path).
-std::string PathToUtf8(const std::filesystem::path& path);
 
 enum class ExistingFile { Replace, Keep };
 

@@ -1,3 +1,4 @@
+#include "app/FilePath.h"
 #include "import/PhotoBackup.h"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ bool HasBlobHeaderBeforeBitmap(std::span<const std::uint8_t> v) {
 }
 
 std::string LowerExtension(const std::filesystem::path& path) {
-  std::string extension = PathToUtf8(path.extension());
+  std::string extension = app::Utf8FromPath(path.extension());
   for (char& c : extension)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return extension;
@@ -132,7 +133,7 @@ std::string PhotoBackup::MakeFolder() {
   std::error_code error;
   if (!newFolder_) {
     std::filesystem::create_directories(folder_, error);
-    if (error) return "cannot create " + PathToUtf8(folder_) + ": " + error.message();
+    if (error) return "cannot create " + app::Utf8FromPath(folder_) + ": " + error.message();
     return {};
   }
   std::filesystem::create_directories(folder_.parent_path(), error);
@@ -144,7 +145,7 @@ std::string PhotoBackup::MakeFolder() {
     folder_ += "-" + std::to_string(attempt);
   }
   folder_ = base;
-  return "cannot create " + PathToUtf8(base) + ": " + (error ? error.message() : "too many backups of that second");
+  return "cannot create " + app::Utf8FromPath(base) + ": " + (error ? error.message() : "too many backups of that second");
 }
 
 std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std::uint8_t> value) {
@@ -156,7 +157,7 @@ std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std
     made_ = true;
   }
   const std::filesystem::path file =
-      folder_ / Utf8Path(EscapeCardNumber(cardNumber) + std::string(PhotoFileExtension(value)));
+      folder_ / app::PathFromUtf8(EscapeCardNumber(cardNumber) + std::string(PhotoFileExtension(value)));
   std::string failure = WriteFileAtomically(file, value, ExistingFile::Keep);
   if (failure.empty()) savedCards_.insert(cardNumber);
   return failure;
@@ -167,7 +168,7 @@ BackupListing ListBackupFolder(const std::filesystem::path& folder) {
   std::error_code error;
   std::filesystem::directory_iterator it(folder, error);
   if (error) {
-    listing.error = "cannot list " + PathToUtf8(folder) + ": " + error.message();
+    listing.error = "cannot list " + app::Utf8FromPath(folder) + ": " + error.message();
     return listing;
   }
   std::map<std::string, std::vector<std::filesystem::path>> byCard;
@@ -175,10 +176,10 @@ BackupListing ListBackupFolder(const std::filesystem::path& folder) {
     std::error_code typeError;
     if (!it->is_regular_file(typeError)) continue;
     const std::filesystem::path& path = it->path();
-    const std::string name = PathToUtf8(path.filename());
+    const std::string name = app::Utf8FromPath(path.filename());
     const std::string extension = LowerExtension(path);
     const bool known = std::find(kBackupExtensions.begin(), kBackupExtensions.end(), extension) != kBackupExtensions.end();
-    const auto cardNumber = known ? UnescapeCardNumber(PathToUtf8(path.stem())) : std::nullopt;
+    const auto cardNumber = known ? UnescapeCardNumber(app::Utf8FromPath(path.stem())) : std::nullopt;
     if (!cardNumber || cardNumber->empty()) {
       listing.problems.push_back(name + ": not a backup file (expected CARDNUMBER.bmp, .jpg, .png or .bin)");
       continue;
@@ -186,7 +187,7 @@ BackupListing ListBackupFolder(const std::filesystem::path& folder) {
     byCard[*cardNumber].push_back(path);
   }
   if (error) {
-    listing.error = "cannot list " + PathToUtf8(folder) + ": " + error.message();
+    listing.error = "cannot list " + app::Utf8FromPath(folder) + ": " + error.message();
     return listing;
   }
   for (auto& [cardNumber, paths] : byCard) {
@@ -195,7 +196,7 @@ BackupListing ListBackupFolder(const std::filesystem::path& folder) {
       continue;
     }
     for (const auto& path : paths)
-      listing.problems.push_back(PathToUtf8(path.filename()) + ": more than one file for card number " + cardNumber);
+      listing.problems.push_back(app::Utf8FromPath(path.filename()) + ": more than one file for card number " + cardNumber);
   }
   return listing;
 }
@@ -204,17 +205,17 @@ bool ReadBackupFile(const std::filesystem::path& path, std::vector<std::uint8_t>
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) {
-    reason = "cannot read " + PathToUtf8(path) + ": " + error.message();
+    reason = "cannot read " + app::Utf8FromPath(path) + ": " + error.message();
     return false;
   }
   if (size > kMaxBackupFileSize) {
-    reason = PathToUtf8(path) + " is larger than 64 MiB, more than any photo value";
+    reason = app::Utf8FromPath(path) + " is larger than 64 MiB, more than any photo value";
     return false;
   }
   bytes.resize(static_cast<std::size_t>(size));
   std::ifstream in(path, std::ios::binary);
   if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-    reason = "cannot read " + PathToUtf8(path);
+    reason = "cannot read " + app::Utf8FromPath(path);
     return false;
   }
   return true;

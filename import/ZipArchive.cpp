@@ -1,3 +1,4 @@
+#include "app/FilePath.h"
 #include "import/ZipArchive.h"
 
 #include <zip.h>
@@ -109,16 +110,16 @@ std::unique_ptr<ZipArchive> ZipArchive::Open(const std::filesystem::path& path, 
   std::error_code sizeError;
   const std::uint64_t size = std::filesystem::file_size(path, sizeError);
   if (sizeError) {
-    reason = "压缩包无法读取：" + PathToUtf8(path) + "：" + sizeError.message();
+    reason = "压缩包无法读取：" + app::Utf8FromPath(path) + "：" + sizeError.message();
     return nullptr;
   }
   // libzip takes file names as UTF-8 on Windows too. CHECKCONS compares every local header with the
   // directory, so a damaged archive is refused here rather than entry by entry.
   int code = 0;
   auto handle = std::make_unique<Handle>();
-  handle->archive = zip_open(PathToUtf8(path).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+  handle->archive = zip_open(app::Utf8FromPath(path).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
   if (!handle->archive) {
-    reason = "压缩包无法打开或已损坏：" + PathToUtf8(path) + "：" + LibzipMessage(code);
+    reason = "压缩包无法打开或已损坏：" + app::Utf8FromPath(path) + "：" + LibzipMessage(code);
     return nullptr;
   }
   std::unique_ptr<ZipArchive> archive(new ZipArchive(std::move(handle), limits, TotalLimit(limits, size)));

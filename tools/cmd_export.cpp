@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FilePath.h"
 #include "app/Text.h"
 #include "data/Session.h"
 #include "import/AtomicFile.h"
@@ -78,7 +79,7 @@ int ExportMain(int argc, char** argv) {
   if (!line.positionals.empty()) return Usage("unexpected argument " + line.positionals[0]);
   if (!line.Has("--folder")) return Usage("--folder is required");
   if (std::string problem = tools::CheckConnectionOptions(line); !problem.empty()) return Usage(problem);
-  const std::filesystem::path folder = photoimport::Utf8Path(*line.Value("--folder"));
+  const std::filesystem::path folder = app::PathFromUtf8(*line.Value("--folder"));
   if (!IsNewOrEmpty(folder)) {
     std::fprintf(stderr, "card-photo export: %s is not a new or empty folder\n", line.Value("--folder")->c_str());
     return 2;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FilePath.h"
 #include "data/Session.h"
 #include "import/AtomicFile.h"
 #include "import/PhotoBackup.h"
@@ -94,7 +95,7 @@ int RestoreMain(int argc, char** argv) {
   if (std::string problem = tools::CheckConnectionOptions(line); !problem.empty()) return Usage(problem);
 
   const std::string& folder = line.positionals[0];
-  const photoimport::BackupListing listing = photoimport::ListBackupFolder(photoimport::Utf8Path(folder));
+  const photoimport::BackupListing listing = photoimport::ListBackupFolder(app::PathFromUtf8(folder));
   if (!listing.error.empty()) {
     std::fprintf(stderr, "card-photo restore: %s\n", listing.error.c_str());
     return 2;
@@ -109,7 +110,7 @@ int RestoreMain(int argc, char** argv) {
 
   const std::string* backupFolder = line.Value("--backup-folder");
   Restore restore(session, line.Has("--dry-run"),
-                  backupFolder ? photoimport::Utf8Path(*backupFolder) : photoimport::DefaultBackupRoot());
+                  backupFolder ? app::PathFromUtf8(*backupFolder) : photoimport::DefaultBackupRoot());
   tools::TransferCounts& counts = restore.counts();
   counts.selected = static_cast<int>(listing.files.size() + listing.problems.size());
   for (const std::string& problem : listing.problems) {
@@ -123,7 +124,7 @@ int RestoreMain(int argc, char** argv) {
       counts.interrupted = true;
       break;
     }
-    const std::string path = photoimport::PathToUtf8(file.path);
+    const std::string path = app::Utf8FromPath(file.path);
     std::printf("[%d/%d] %s %s\n", ++handled, counts.selected, file.cardNumber.c_str(), path.c_str());
     if (const std::string failure = restore.File(file); failure.empty()) {
       ++counts.done;
@@ -133,7 +134,7 @@ int RestoreMain(int argc, char** argv) {
     }
   }
   if (const PhotoBackup* backup = restore.backup(); backup && backup->saved() > 0)
-    std::printf("photos replaced by the restore are backed up in %s\n", photoimport::PathToUtf8(backup->folder()).c_str());
+    std::printf("photos replaced by the restore are backed up in %s\n", app::Utf8FromPath(backup->folder()).c_str());
   tools::PrintSummary(counts);
   return tools::ExitCodeOf(counts);
 }
