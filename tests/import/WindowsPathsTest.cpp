@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,36 @@ TEST(WindowsPathsTest, ImportMatchesChineseNamesInAChineseFolder) {
   EXPECT_NE(run.output.find("selected=2 stored=2 failed=0 nofile=0"), std::string::npos) << run.output;
   EXPECT_EQ(db->AdminSession().ReadPhoto("A00001"), Normalized(JoinPath(folder, "张三.jpg")));
   EXPECT_EQ(db->AdminSession().ReadPhoto("A00002"), Normalized(JoinPath(folder, "李玥.png")));
+}
+
+// card-photo export writes one file per photo into a Chinese folder and card-photo restore reads them back
+// from it, byte for byte; what the restore replaces is backed up into a Chinese folder too.
+TEST(WindowsPathsTest, ExportAndRestoreThroughChineseFolders) {
+  CREATE_DB_OR_SKIP(db, testsupport::Backend::Sqlite, {.withDemoData = true});
+  const auto dsn = db->RegisterDataSource("CardPhotoWindowsTransfer");
+  const std::optional<data::Bytes> original = db->AdminSession().ReadPhoto("A00001");
+  ASSERT_TRUE(original.has_value()) << "the demo data has a photo for A00001";
+
+  ScratchFolder scratch;
+  const std::string exported = scratch.PathOf("导出的相片");
+  const std::vector<std::string> connection = {"--dsn", dsn.name, "--user", dsn.user};
+  std::vector<std::string> exportCommand = {"export", "--folder", exported};
+  exportCommand.insert(exportCommand.end(), connection.begin(), connection.end());
+  const ProgramRun exportRun = RunCardPhoto(exportCommand, scratch);
+  EXPECT_EQ(exportRun.exitCode, 0u) << exportRun.output;
+  EXPECT_EQ(FileBytes(JoinPath(exported, "A00001.bmp")), *original);
+
+  db->AdminSession().WritePhoto("A00001", testsupport::MakeSamplePhoto(3, 3));
+  const std::string backups = scratch.PathOf("被替换的相片");
+  std::vector<std::string> restoreCommand = {"restore", exported, "--backup-folder", backups};
+  restoreCommand.insert(restoreCommand.end(), connection.begin(), connection.end());
+  const ProgramRun restoreRun = RunCardPhoto(restoreCommand, scratch);
+  EXPECT_EQ(restoreRun.exitCode, 0u) << restoreRun.output;
+  EXPECT_EQ(db->AdminSession().ReadPhoto("A00001"), original);
+  std::size_t backedUp = 0;
+  for (const auto& run : fs::directory_iterator(app::PathFromUtf8(backups)))
+    backedUp += fs::exists(run.path() / "A00001.bmp");
+  EXPECT_EQ(backedUp, 1u) << "the replaced photo is kept in a run folder under the Chinese backup folder";
 }
 
 }  // namespace
