@@ -229,6 +229,9 @@ TEST_F(SettingsStoreTest, AFileThatIsNoRegistryExportGivesEmptyValuesAndSaysWhy)
 TEST_F(SettingsStoreTest, AReadOpensTheFileOnce) {
   WriteHive(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvanel\\Lib]\r\n\"ODBCNAME\"=\"LibODBC\"\r\n"
             "\"USERNAME\"=\"340334043407\"\r\n\"PASSWORD\"=\"\"\r\n");
+#ifndef __linux__
+  GTEST_SKIP() << "counts the opens of the file through inotify, which only Linux has";
+#else
   const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watcher, 0);
   ASSERT_GE(::inotify_add_watch(watcher, hiveFile_.c_str(), IN_OPEN), 0);
@@ -241,6 +244,7 @@ TEST_F(SettingsStoreTest, AReadOpensTheFileOnce) {
   }
   ::close(watcher);
   EXPECT_EQ(opens, 1);
+#endif
 }
 
 TEST_F(SettingsStoreTest, ReadsAnExportOfTheWindowsRegistryEditor) {

@@ -1,9 +1,11 @@
 #include "data/Session.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -362,6 +364,9 @@ TEST_P(SessionTest, LostConnectionIsRecognisedAndReconnectMakesItAgain) {
 }
 
 TEST(SessionTimeoutTest, LoginToAServerThatNeverAnswersEnds) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the silent server is made of POSIX sockets; the login timeout is the driver's own";
+#else
   // A port that accepts connections (the kernel completes them) but never says a word.
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_GE(listener, 0);
@@ -380,6 +385,7 @@ TEST(SessionTimeoutTest, LoginToAServerThatNeverAnswersEnds) {
                data::DbError);
   EXPECT_FALSE(session.IsConnected());
   ::close(listener);
+#endif
 }
 
 TEST(DbFailureTest, DriverDiagnosticsAreClassified) {

@@ -24,9 +24,11 @@ QApplication& Application() {
   if (testsupport::RunningUnderWine())
     testsupport::SetEnvironment("QT_QPA_FONTDIR", testsupport::FromBuildMachinePath(kBuildMachineCjkFonts).string());
   static QApplication* application = [] {
-    // Runs that replace photos keep backups in the user's data folder: a folder of the test program's own.
-    static char dataHome[] = "/tmp/cardphoto-gui-data.XXXXXX";
-    if (mkdtemp(dataHome)) setenv("XDG_DATA_HOME", dataHome, 1);
+#ifndef _WIN32
+    // Runs that replace photos keep backups in the user's data folder: a folder of the test program's own
+    // (on Windows the shell's LocalAppData, in the throwaway Wine prefix of scripts/test-windows).
+    testsupport::SetEnvironment("XDG_DATA_HOME", testsupport::MakeTempFolder("cardphoto-gui-data.").string());
+#endif
     auto* created = new QApplication(argc, argv);
     LoadToolkitTranslation(*created);  // as the program does: the toolkit's own texts in Chinese
     return created;

@@ -2,11 +2,15 @@
 // that changes while it is read is refused, and every refusal reaches the caller with its reason.
 #include "imaging/PhotoFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <filesystem>
@@ -46,10 +50,11 @@ class ReadHook {
 // The file's modification time a day back, as a folder copied with its times kept has it: a rewrite is
 // then seen whatever the resolution of the file system's clock.
 void AgeFile(const std::string& path) {
-  struct stat now;
-  ASSERT_EQ(::stat(path.c_str(), &now), 0);
-  const struct timespec times[2] = {now.st_atim, {now.st_mtim.tv_sec - 86400, now.st_mtim.tv_nsec}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  std::error_code error;
+  const fs::file_time_type written = fs::last_write_time(path, error);
+  ASSERT_FALSE(error) << error.message();
+  fs::last_write_time(path, written - std::chrono::hours(24), error);
+  ASSERT_FALSE(error) << error.message();
 }
 
 // Writes bytes over the start of the file without truncating it, as a program saving in place does.
@@ -217,12 +222,23 @@ TEST(PhotoFile, EveryRefusalNamesItsReason) {
   }
 }
 
+// On Linux a file without read permission; on Windows a file another program holds open without sharing
+// it (a picture editor, a virus scanner), which is the usual unreadable photo there.
 TEST(PhotoFile, AFileThatCannotBeReadSaysSo) {
-  if (::geteuid() == 0) GTEST_SKIP() << "the superuser reads every file";
   TemporaryFolder folder;
   const std::string path = folder.File("locked.png");
   WriteBytes(path, PngBytes(Picture(4, 4)));
+#ifdef _WIN32
+  const HANDLE holder = CreateFileW(fs::path(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  struct Closer {
+    HANDLE handle;
+    ~Closer() { CloseHandle(handle); }
+  } closer{holder};
+#else
+  if (::geteuid() == 0) GTEST_SKIP() << "the superuser reads every file";
   fs::permissions(path, fs::perms::none);
+#endif
   std::vector<std::uint8_t> bytes;
   EXPECT_EQ(ReadPhotoFile(path, bytes), PhotoFileRead::Unreadable);
   MemoryStream stream;

@@ -1,7 +1,8 @@
 // Running card-photo as a program from a test: standard output and standard error captured apart, the
-// exit status as the shell sees it.
+// exit status as the shell sees it. The command lines go through a POSIX shell: Linux only.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -34,20 +35,30 @@ inline std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-// Runs a shell command line; standard error goes through a file of the scratch folder.
-inline CommandOutput RunCommandLine(const std::string& commandLine, const ScratchFolder& scratch) {
-  const std::string errFile = scratch.PathOf("stderr.txt");
+// A shell command line started with its standard output on a pipe and its standard error in a file of
+// the scratch folder.
+inline FILE* StartCommandLine(const std::string& commandLine, const ScratchFolder& scratch) {
+  return popen((commandLine + " 2>" + ShellQuoted(scratch.PathOf("stderr.txt"))).c_str(), "r");
+}
+
+// Reads the rest of the command's output and waits for its end.
+inline CommandOutput FinishCommandLine(FILE* pipe, const ScratchFolder& scratch) {
   CommandOutput output;
-  FILE* pipe = popen((commandLine + " 2>" + ShellQuoted(errFile)).c_str(), "r");
   if (!pipe) return output;
   char buffer[4096];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.out.append(buffer, n);
   const int status = pclose(pipe);
   output.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::stringstream err;
-  err << std::ifstream(errFile).rdbuf();
+  err << std::ifstream(scratch.PathOf("stderr.txt")).rdbuf();
   output.err = err.str();
   return output;
 }
 
+inline CommandOutput RunCommandLine(const std::string& commandLine, const ScratchFolder& scratch) {
+  return FinishCommandLine(StartCommandLine(commandLine, scratch), scratch);
+}
+
 }  // namespace importtest
+
+#endif  // !_WIN32

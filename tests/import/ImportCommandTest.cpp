@@ -22,6 +22,7 @@ TEST(ImportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo and the de
 #include <string>
 #include <thread>
 
+#include "CommandRunner.h"
 #include "CsvReader.h"
 #include "ScratchFolder.h"
 #include "imaging/PhotoStream.h"
@@ -36,48 +37,12 @@ using importtest::ScratchFolder;
 using testsupport::Backend;
 using testsupport::TestDatabase;
 
-const std::string kCardPhoto = std::string(CARDPHOTO_BINARY_DIR) + "/tools/card-photo";
-
-struct Output {
-  int exitCode = -1;
-  std::string out, err;
-  std::string LastLine() const {
-    const auto end = out.find_last_not_of('\n');
-    if (end == std::string::npos) return {};
-    const auto start = out.rfind('\n', end);
-    return out.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
-  }
-};
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// A shell command line started with its standard output on a pipe and its standard error in a file.
-FILE* StartCommand(const std::string& commandLine, const ScratchFolder& scratch) {
-  return popen((commandLine + " 2>" + Quoted(scratch.PathOf("stderr.txt"))).c_str(), "r");
-}
-
-// Reads the rest of the command's output and waits for its end.
-Output FinishCommand(FILE* pipe, const ScratchFolder& scratch) {
-  Output output;
-  if (!pipe) return output;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.out.append(buffer, n);
-  const int status = pclose(pipe);
-  output.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream err;
-  err << std::ifstream(scratch.PathOf("stderr.txt")).rdbuf();
-  output.err = err.str();
-  return output;
-}
-
-// Runs a shell command line, standard output and standard error captured apart.
-Output RunCommand(const std::string& commandLine, const ScratchFolder& scratch) {
-  return FinishCommand(StartCommand(commandLine, scratch), scratch);
-}
+using Output = importtest::CommandOutput;
+using importtest::kCardPhoto;
+using importtest::FinishCommandLine;
+using importtest::RunCommandLine;
+using importtest::ShellQuoted;
+using importtest::StartCommandLine;
 
 class ImportCommandTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -86,7 +51,7 @@ class ImportCommandTest : public ::testing::TestWithParam<Backend> {
     importtest::UseScratchDataFolder();
     photos_ = new ScratchFolder;
     const std::string make = std::string(CARDPHOTO_SOURCE_DIR) + "/scripts/make-demo-photos " +
-                             Quoted(photos_->path()) + " >/dev/null";
+                             ShellQuoted(photos_->path()) + " >/dev/null";
     ASSERT_EQ(std::system(make.c_str()), 0);
   }
   static void TearDownTestSuite() {
@@ -107,17 +72,17 @@ class ImportCommandTest : public ::testing::TestWithParam<Backend> {
   // card-photo import on the database as it is (a later --folder overrides the demo folder).
   Output ImportInto(TestDatabase& db, const std::string& arguments, const std::string& passwordOption = "-") {
     const TestDatabase::Dsn dsn = db.RegisterDataSource("CardPhotoTest");
-    std::string command = kCardPhoto + " import --folder " + Quoted(photos_->path()) + " --dsn " + dsn.name +
-                          " --user " + Quoted(dsn.user) + " ";
+    std::string command = kCardPhoto + " import --folder " + ShellQuoted(photos_->path()) + " --dsn " + dsn.name +
+                          " --user " + ShellQuoted(dsn.user) + " ";
     if (passwordOption == "-") {
-      command = "printf '%s\\n' " + Quoted(dsn.password) + " | " + command + "--password - ";
+      command = "printf '%s\\n' " + ShellQuoted(dsn.password) + " | " + command + "--password - ";
     } else if (passwordOption == "--password-file") {
       scratch_.Write("password.txt", dsn.password + "\n");
-      command += "--password-file " + Quoted(scratch_.PathOf("password.txt")) + " ";
+      command += "--password-file " + ShellQuoted(scratch_.PathOf("password.txt")) + " ";
     } else {
-      command += "--password " + Quoted(dsn.password) + " ";
+      command += "--password " + ShellQuoted(dsn.password) + " ";
     }
-    return RunCommand(command + arguments, scratch_);
+    return RunCommandLine(command + arguments, scratch_);
   }
 
   static ScratchFolder* photos_;
@@ -201,7 +166,7 @@ TEST_P(ImportCommandTest, RunsThatCannotStartExitWithTwo) {
     EXPECT_FALSE(output.err.empty());
     EXPECT_EQ(output.out.find("selected="), std::string::npos);
   }
-  const Output unknownSource = RunCommand(kCardPhoto + " import --folder /tmp --dsn NoSuchSource", scratch_);
+  const Output unknownSource = RunCommandLine(kCardPhoto + " import --folder /tmp --dsn NoSuchSource", scratch_);
   EXPECT_EQ(unknownSource.exitCode, 2);
   EXPECT_NE(unknownSource.err.find("cannot connect"), std::string::npos);
 }
@@ -226,8 +191,8 @@ TEST(ImportCommandSettingsTest, StoredSettingsThatCannotBeReadExitWithTwoAndSayW
     SCOPED_TRACE(c.what);
     const std::string script = "mount -t tmpfs tmpfs /etc && mkdir /etc/korvanel && cd /etc/korvanel && " +
                                std::string(c.makeFile) + " && exec " + kCardPhoto + " import --folder " +
-                               Quoted(photos.path());
-    const Output output = RunCommand("unshare --mount --propagation private sh -c " + Quoted(script), scratch);
+                               ShellQuoted(photos.path());
+    const Output output = RunCommandLine("unshare --mount --propagation private sh -c " + ShellQuoted(script), scratch);
     EXPECT_EQ(output.exitCode, 2) << output.err;
     EXPECT_NE(output.err.find("/etc/korvanel/registry.reg: " + std::string(c.reason)), std::string::npos)
         << output.err;
@@ -307,9 +272,9 @@ TEST_P(ImportCommandTest, DryRunChangesNothingAndPredictsTheRealRun) {
     ASSERT_TRUE(db);
     if (c.prepare) c.prepare(*db);
     const auto before = Photos(*db);
-    const Output dry = ImportInto(*db, std::string(c.arguments) + " --dry-run --report " + Quoted(scratch_.PathOf("dry.csv")));
+    const Output dry = ImportInto(*db, std::string(c.arguments) + " --dry-run --report " + ShellQuoted(scratch_.PathOf("dry.csv")));
     EXPECT_TRUE(Photos(*db) == before) << "the dry run changed a photo";
-    const Output real = ImportInto(*db, std::string(c.arguments) + " --report " + Quoted(scratch_.PathOf("real.csv")));
+    const Output real = ImportInto(*db, std::string(c.arguments) + " --report " + ShellQuoted(scratch_.PathOf("real.csv")));
     EXPECT_FALSE(Photos(*db) == before) << "the real run stored nothing";
 
     EXPECT_EQ(dry.exitCode, real.exitCode);
@@ -333,7 +298,7 @@ TEST_P(ImportCommandTest, ReportHasARowPerReaderAndPerUnusedPicture) {
   ScratchFolder folder;
   std::filesystem::copy(photos_->path(), folder.path());
   folder.Write("notes.txt", "not a picture");
-  const Output output = Import("--folder " + Quoted(folder.path()) + " --report " + Quoted(scratch_.PathOf("r.csv")));
+  const Output output = Import("--folder " + ShellQuoted(folder.path()) + " --report " + ShellQuoted(scratch_.PathOf("r.csv")));
   EXPECT_EQ(output.exitCode, 1) << output.err;
   std::vector<Record> records = ReportRecords(scratch_.PathOf("r.csv"));
   auto rowOf = [&](const std::string& card) {
@@ -376,7 +341,7 @@ TEST_P(ImportCommandTest, ReportHasARowPerReaderAndPerUnusedPicture) {
                                               "A00024唐嫣.jpg", "tom smith.png"}));
 
   // A00015 has no identity-card number: not looked up, and the reason says so.
-  Import("--by idcard --report " + Quoted(scratch_.PathOf("r.csv")));
+  Import("--by idcard --report " + ShellQuoted(scratch_.PathOf("r.csv")));
   records = ReportRecords(scratch_.PathOf("r.csv"));
   const Record noIdentifier = rowOf("A00015");
   ASSERT_EQ(noIdentifier.size(), 6u);
@@ -412,7 +377,7 @@ TEST_P(ImportCommandTest, ReplaceRunBacksUpWhatItReplacesAndRestoreGivesItBack) 
   PrepareReplaceablePhotos(*db);
   const auto before = StoredPhotos(*db);
   const std::string root = scratch_.PathOf("backups");
-  const Output run = ImportInto(*db, "--replace --backup " + Quoted(root));
+  const Output run = ImportInto(*db, "--replace --backup " + ShellQuoted(root));
   EXPECT_EQ(run.exitCode, 1) << run.err;  // A00012 is damaged, A00003's JPEG is kept
   EXPECT_NE(run.err.find("a00003.jpg 未能保存：现有相片不是位图，未覆盖"), std::string::npos) << run.err;
   const auto replaced = StoredPhotos(*db);
@@ -430,10 +395,10 @@ TEST_P(ImportCommandTest, ReplaceRunBacksUpWhatItReplacesAndRestoreGivesItBack) 
   EXPECT_EQ(files, (std::vector<std::string>{"A00001.bmp", "A00002.bmp", "A00004.bmp"}));
 
   const TestDatabase::Dsn dsn = db->RegisterDataSource("CardPhotoTest");
-  const Output restore = RunCommand("printf '%s\\n' " + Quoted(dsn.password) + " | " + kCardPhoto + " restore " +
-                                        Quoted(folders[0].string()) + " --backup-folder " +
-                                        Quoted(scratch_.PathOf("restore-backups")) + " --dsn " + dsn.name +
-                                        " --user " + Quoted(dsn.user) + " --password -",
+  const Output restore = RunCommandLine("printf '%s\\n' " + ShellQuoted(dsn.password) + " | " + kCardPhoto + " restore " +
+                                        ShellQuoted(folders[0].string()) + " --backup-folder " +
+                                        ShellQuoted(scratch_.PathOf("restore-backups")) + " --dsn " + dsn.name +
+                                        " --user " + ShellQuoted(dsn.user) + " --password -",
                                     scratch_);
   EXPECT_EQ(restore.exitCode, 0) << restore.err;
   const auto restored = StoredPhotos(*db);
@@ -446,7 +411,7 @@ TEST_P(ImportCommandTest, NoPhotoIsReplacedWithoutItsBackup) {
   PrepareReplaceablePhotos(*db);
   const auto before = StoredPhotos(*db);
   scratch_.Write("not-a-folder", "a file where the backup folder would go");
-  const Output run = ImportInto(*db, "--replace --backup " + Quoted(scratch_.PathOf("not-a-folder")));
+  const Output run = ImportInto(*db, "--replace --backup " + ShellQuoted(scratch_.PathOf("not-a-folder")));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(StoredPhotos(*db).size(), before.size() + 8) << "readers without a photo are stored";
   for (const auto& [card, photo] : before) EXPECT_EQ(StoredPhotos(*db).at(card), photo) << card;
@@ -455,7 +420,7 @@ TEST_P(ImportCommandTest, NoPhotoIsReplacedWithoutItsBackup) {
   EXPECT_EQ(run.LastLine(), "selected=27 stored=8 failed=5 nofile=14");
 
   // --no-backup replaces without one.
-  EXPECT_EQ(ImportInto(*db, "--replace --no-backup --backup " + Quoted(scratch_.path())).exitCode, 2);
+  EXPECT_EQ(ImportInto(*db, "--replace --no-backup --backup " + ShellQuoted(scratch_.path())).exitCode, 2);
   const Output replaced = ImportInto(*db, "--replace --no-backup");
   EXPECT_NE(StoredPhotos(*db).at("A00001"), before.at("A00001")) << replaced.err;
 }
@@ -467,7 +432,7 @@ TEST_P(ImportCommandTest, MappingFileChoosesTheFiles) {
   if (!db) GTEST_SKIP() << "no database server";
   const auto before = StoredPhotos(*db);
   scratch_.Write("refused.csv", "A00001,A00013.jpg\r\nA00003\r\n");
-  const Output refused = ImportInto(*db, "--map " + Quoted(scratch_.PathOf("refused.csv")));
+  const Output refused = ImportInto(*db, "--map " + ShellQuoted(scratch_.PathOf("refused.csv")));
   EXPECT_EQ(refused.exitCode, 2);
   EXPECT_NE(refused.err.find("第 2 行"), std::string::npos) << refused.err;
   EXPECT_TRUE(StoredPhotos(*db) == before);
@@ -478,8 +443,8 @@ TEST_P(ImportCommandTest, MappingFileChoosesTheFiles) {
                  "A00003,missing.jpg\n"  // not in the folder
                  "A00010,A00011.bmp\n"   // one file for two readers: neither takes it
                  "A00011,A00011.bmp\n");
-  const Output run = ImportInto(*db, "--map " + Quoted(scratch_.PathOf("map.csv")) + " --report " +
-                                         Quoted(scratch_.PathOf("map-report.csv")));
+  const Output run = ImportInto(*db, "--map " + ShellQuoted(scratch_.PathOf("map.csv")) + " --report " +
+                                         ShellQuoted(scratch_.PathOf("map-report.csv")));
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_EQ(run.LastLine(), "selected=25 stored=2 failed=2 nofile=21");
   std::map<std::string, Record> rows;
@@ -505,11 +470,11 @@ TEST_P(ImportCommandTest, ZipArchiveRunStoresWhatTheFolderRunStores) {
   if (!overFolder) GTEST_SKIP() << "no database server";
   const std::string archive = scratch_.PathOf("photos.ZIP");
   const std::string zip = "python3 -c 'import shutil,sys; shutil.move(shutil.make_archive(sys.argv[1], \"zip\", sys.argv[2]), sys.argv[3])' " +
-                          Quoted(scratch_.PathOf("photos")) + " " + Quoted(photos_->path()) + " " + Quoted(archive);
+                          ShellQuoted(scratch_.PathOf("photos")) + " " + ShellQuoted(photos_->path()) + " " + ShellQuoted(archive);
   ASSERT_EQ(std::system(zip.c_str()), 0);
   const Output folderRun = ImportInto(*overFolder, "");
   auto overArchive = TestDatabase::Create(GetParam(), {.withDemoData = true});
-  const Output archiveRun = ImportInto(*overArchive, "--folder " + Quoted(archive));
+  const Output archiveRun = ImportInto(*overArchive, "--folder " + ShellQuoted(archive));
   EXPECT_EQ(archiveRun.exitCode, folderRun.exitCode) << archiveRun.err;
   EXPECT_EQ(archiveRun.LastLine(), folderRun.LastLine());
   EXPECT_EQ(archiveRun.LastLine(), "selected=25 stored=11 failed=1 nofile=13");
@@ -517,7 +482,7 @@ TEST_P(ImportCommandTest, ZipArchiveRunStoresWhatTheFolderRunStores) {
   EXPECT_TRUE(Photos(*overArchive) == Photos(*overFolder));
 
   scratch_.Write("damaged.zip", "PK\x03\x04 not really an archive");
-  const Output damaged = ImportInto(*overArchive, "--folder " + Quoted(scratch_.PathOf("damaged.zip")));
+  const Output damaged = ImportInto(*overArchive, "--folder " + ShellQuoted(scratch_.PathOf("damaged.zip")));
   EXPECT_EQ(damaged.exitCode, 2);
   EXPECT_NE(damaged.err.find("相片压缩文件"), std::string::npos) << damaged.err;
 }
@@ -543,17 +508,17 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
   }
   server->RegisterDataSource("CardPhotoLost");
   scratch.Write("password.txt", "libtest\n");
-  const std::string command = kCardPhoto + " import --folder " + Quoted(photos.path()) +
+  const std::string command = kCardPhoto + " import --folder " + ShellQuoted(photos.path()) +
                               " --dsn CardPhotoLost --user libtest --password-file " +
-                              Quoted(scratch.PathOf("password.txt"));
+                              ShellQuoted(scratch.PathOf("password.txt"));
 
   {
     testsupport::RowLock lock(Backend::Postgres, server->ConnectionString(), "A00003");
-    FILE* run = StartCommand(command, scratch);
+    FILE* run = StartCommandLine(command, scratch);
     ASSERT_NE(run, nullptr);
     ASSERT_TRUE(lock.AwaitWaiter());  // the run's store of A00003
     ASSERT_TRUE(server->Stop());
-    const Output output = FinishCommand(run, scratch);
+    const Output output = FinishCommandLine(run, scratch);
     EXPECT_EQ(output.exitCode, 3) << output.err;
     EXPECT_NE(output.err.find("与数据库服务器的连接已断开"), std::string::npos) << output.err;
     EXPECT_NE(output.err.find("证号 A00003"), std::string::npos) << output.err;
@@ -576,7 +541,7 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
   EXPECT_EQ(stored, 2);
   EXPECT_EQ(admin->ReadPhoto("A00003"), data::Bytes());
 
-  const Output again = RunCommand(command, scratch);
+  const Output again = RunCommandLine(command, scratch);
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(again.LastLine(), "selected=3 stored=3 failed=0 nofile=0");
   for (const std::string& card : cards) EXPECT_EQ(admin->ReadPhoto(card), normalized.bytes) << card;
@@ -597,9 +562,9 @@ TEST(ImportCommandServerTest, CtrlCCancelsAStoreThatWaitsAndASecondStopsAtOnce) 
   scratch.Write("password.txt", dsn.password + "\n");
   const std::string pidFile = scratch.PathOf("pid");
   // The shell writes its process number and becomes card-photo.
-  const std::string command = "echo $$ >" + Quoted(pidFile) + "; exec " + kCardPhoto + " import --folder " +
-                              Quoted(photos.path()) + " --dsn " + dsn.name + " --user " + Quoted(dsn.user) +
-                              " --password-file " + Quoted(scratch.PathOf("password.txt"));
+  const std::string command = "echo $$ >" + ShellQuoted(pidFile) + "; exec " + kCardPhoto + " import --folder " +
+                              ShellQuoted(photos.path()) + " --dsn " + dsn.name + " --user " + ShellQuoted(dsn.user) +
+                              " --password-file " + ShellQuoted(scratch.PathOf("password.txt"));
   for (const int interrupts : {1, 2}) {
     SCOPED_TRACE(interrupts);
     db->Exec("delete from lib_people");
@@ -610,14 +575,14 @@ TEST(ImportCommandServerTest, CtrlCCancelsAStoreThatWaitsAndASecondStopsAtOnce) 
     Output output;
     {
       testsupport::RowLock lock(*db, "A00003");
-      FILE* run = StartCommand(command, scratch);
+      FILE* run = StartCommandLine(command, scratch);
       ASSERT_NE(run, nullptr);
       ASSERT_TRUE(lock.AwaitWaiter());  // the run's store of A00003
       pid_t pid = 0;
       std::ifstream(pidFile) >> pid;
       ASSERT_GT(pid, 0);
       for (int i = 0; i < interrupts; ++i) ::kill(pid, SIGINT);
-      output = FinishCommand(run, scratch);
+      output = FinishCommandLine(run, scratch);
     }
     EXPECT_EQ(output.exitCode, 130) << output.err;
     for (const std::string& card : cards) {
@@ -653,7 +618,7 @@ TEST(FindCommandTest, PrintsThePathTheLookupTakes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Output output = RunCommand(kCardPhoto + " find " + Quoted(photos.path() + "/") + " " + c.arguments, scratch);
+    const Output output = RunCommandLine(kCardPhoto + " find " + ShellQuoted(photos.path() + "/") + " " + c.arguments, scratch);
     EXPECT_EQ(output.exitCode, c.exitCode);
     EXPECT_EQ(output.out, c.out);
   }

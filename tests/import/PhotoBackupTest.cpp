@@ -181,22 +181,33 @@ TEST(PhotoBackupTest, AFailedWriteIsReported) {
   EXPECT_NE(noCard.Save("", ToBytes("BM")), "");
 }
 
+#ifdef _WIN32
+// The data folder is the user's LocalAppData, the place Windows sets aside for per-user program data.
+TEST(PhotoBackupTest, DefaultRootIsInTheUsersDataFolder) {
+  const std::filesystem::path root = photoimport::DefaultBackupRoot();
+  ASSERT_TRUE(root.is_absolute()) << root;
+  EXPECT_EQ(root.parent_path(), app::UserDataFolder());
+  EXPECT_EQ(app::UserDataFolder().filename(), "card-photo");
+  EXPECT_EQ(app::UserDataFolder().parent_path().filename(), "Local") << app::UserDataFolder();
+}
+#else
 // The data folder is the XDG one: $XDG_DATA_HOME when it is absolute, else ~/.local/share.
 TEST(PhotoBackupTest, DefaultRootIsInTheUsersDataFolder) {
   const char* saved = std::getenv("XDG_DATA_HOME");
   const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
-  setenv("XDG_DATA_HOME", "/srv/data home", 1);
+  testsupport::SetEnvironment("XDG_DATA_HOME", "/srv/data home");
   EXPECT_EQ(photoimport::DefaultBackupRoot(), std::filesystem::path("/srv/data home/card-photo/backups"));
-  setenv("XDG_DATA_HOME", "relative/ignored", 1);
+  testsupport::SetEnvironment("XDG_DATA_HOME", "relative/ignored");
   const char* home = std::getenv("HOME");
   if (home && home[0] == '/') {
     EXPECT_EQ(app::UserDataFolder(), std::filesystem::path(home) / ".local/share/card-photo");
   }
   if (previous) {
-    setenv("XDG_DATA_HOME", previous->c_str(), 1);
+    testsupport::SetEnvironment("XDG_DATA_HOME", *previous);
   } else {
     unsetenv("XDG_DATA_HOME");
   }
 }
+#endif
 
 }  // namespace

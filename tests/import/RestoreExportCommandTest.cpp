@@ -2,6 +2,10 @@
 // written back into an emptied photo column gives every value back byte for byte.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+TEST(RestoreExportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo through a POSIX shell; WindowsPathsTest.ExportAndRestoreThroughChineseFolders runs both commands on Windows"; }
+#else
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -152,3 +156,5 @@ INSTANTIATE_TEST_SUITE_P(Backends, RestoreExportCommandTest, ::testing::Values(B
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 
 }  // namespace
+
+#endif  // !_WIN32

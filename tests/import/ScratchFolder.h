@@ -41,9 +41,13 @@ class ScratchFolder {
 
 // Points the user's data folder, where runs that replace photos keep their backups, at a scratch folder
 // of the test program (its child processes inherit it), so that tests never write into the real one.
+// On Windows that folder is the shell's LocalAppData, which no variable moves: there the tests run in a
+// throwaway Wine prefix (scripts/test-windows).
 inline void UseScratchDataFolder() {
+#ifndef _WIN32
   static const ScratchFolder dataHome;
-  setenv("XDG_DATA_HOME", dataHome.path().c_str(), 1);
+  testsupport::SetEnvironment("XDG_DATA_HOME", dataHome.path());
+#endif
 }
 
 }  // namespace importtest

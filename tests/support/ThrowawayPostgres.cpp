@@ -1,7 +1,6 @@
 #include "support/ThrowawayPostgres.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -10,16 +9,19 @@
 
 #include "data/Session.h"
 #include "support/TestDatabase.h"
+#include "support/TestPlatform.h"
 
 namespace testsupport {
 
 std::unique_ptr<ThrowawayPostgres> ThrowawayPostgres::Start() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cardphoto-pg-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    ADD_FAILURE() << "cannot create a folder for a PostgreSQL server";
+  std::filesystem::path folder;
+  try {
+    folder = MakeTempFolder("cardphoto-pg-");
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "cannot create a folder for a PostgreSQL server: " << error.what();
     return nullptr;
   }
-  std::unique_ptr<ThrowawayPostgres> server(new ThrowawayPostgres(pattern));
+  std::unique_ptr<ThrowawayPostgres> server(new ThrowawayPostgres(folder.string()));
   if (!server->Script("pg-start")) {
     ADD_FAILURE() << "scripts/pg-start failed";
     return nullptr;
