@@ -8,7 +8,10 @@
 #include "imaging/Resample.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 #include "imaging/PhotoStream.h"
 
@@ -109,20 +112,30 @@ std::shared_ptr<const StreamingResampler::Plan> StreamingResampler::MakePlan(int
   return plan;
 }
 
-// The plan of the last size this thread resampled to is kept: a run over photos of one size makes it once.
+// The plans of the last few sizes are kept and shared by all threads: a run over photos of one size makes
+// its plan once. (Not one per thread in a thread_local: where threads keep thread_local storage in the
+// runtime's own emulation, as MinGW does, such an object can be destroyed after its storage was freed.)
 std::shared_ptr<const StreamingResampler::Plan> StreamingResampler::PlanFor(int sourceWidth, int sourceHeight,
                                                                               int width, int height) {
   struct Kept {
-    int sizes[4] = {-1, -1, -1, -1};
+    std::array<int, 4> sizes;
     std::shared_ptr<const Plan> plan;
   };
-  thread_local Kept kept;
-  const int sizes[4] = {sourceWidth, sourceHeight, width, height};
-  if (!kept.plan || !std::equal(sizes, sizes + 4, kept.sizes)) {
-    kept.plan = MakePlan(sourceWidth, sourceHeight, width, height);
-    std::copy(sizes, sizes + 4, kept.sizes);
+  constexpr std::size_t kKept = 4;
+  static std::mutex mutex;
+  static std::deque<Kept> kept;  // the most recently used first
+  const std::array<int, 4> sizes = {sourceWidth, sourceHeight, width, height};
+  std::lock_guard lock(mutex);
+  const auto found = std::ranges::find(kept, sizes, &Kept::sizes);
+  if (found != kept.end()) {
+    Kept hit = std::move(*found);
+    kept.erase(found);
+    kept.push_front(std::move(hit));
+  } else {
+    kept.push_front({sizes, MakePlan(sourceWidth, sourceHeight, width, height)});
+    if (kept.size() > kKept) kept.pop_back();
   }
-  return kept.plan;
+  return kept.front().plan;
 }
 
 StreamingResampler::StreamingResampler(int sourceWidth, int sourceHeight, WorkingImage& destination,
