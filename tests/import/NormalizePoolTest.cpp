@@ -7,7 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
-#include <latch>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -30,6 +30,26 @@ class Gate {
  private:
   std::promise<void> opened_;
   std::shared_future<void> opening_ = opened_.get_future().share();
+};
+
+// Waits until as many steps as it was made for have arrived. Not std::latch: that waits through
+// std::atomic's wait, which in the MinGW build's C++ library (GCC 12) can miss its wake-up and sleep on.
+class Arrivals {
+ public:
+  explicit Arrivals(int expected) : missing_(expected) {}
+  void Arrive() {
+    std::lock_guard lock(mutex_);
+    if (--missing_ == 0) allArrived_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    allArrived_.wait(lock, [this] { return missing_ <= 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable allArrived_;
+  int missing_;
 };
 
 // Items "slow N" wait until item N + 1 (a fast one) has finished, so every slow item finishes after the
@@ -95,21 +115,21 @@ TEST(NormalizePool, HoldsAtMostItsCapacityInFlight) {
 // two held are let finish, nothing is handed back and the pool takes nothing more.
 TEST(NormalizePool, StopHandsNothingBackAndDropsWhatNoWorkerHasStarted) {
   Gate release;
-  std::latch bothHeld(2);
+  Arrivals bothHeld(2);
   std::atomic<int> started = 0;
   std::atomic<int> ended = 0;
   {
     NormalizePool<int> pool(
         [&](const std::string&) {
           ++started;
-          bothHeld.count_down();
+          bothHeld.Arrive();
           release.Wait();
           ++ended;
           return 7;
         },
         2);
     for (int i = 0; i < pool.Capacity(); ++i) ASSERT_TRUE(pool.Submit("photo " + std::to_string(i)));
-    bothHeld.wait();
+    bothHeld.Wait();
     pool.Stop();
     release.Open();
     EXPECT_FALSE(pool.Next());
@@ -124,17 +144,17 @@ TEST(NormalizePool, StopHandsNothingBackAndDropsWhatNoWorkerHasStarted) {
 // button, say): the wait ends with nothing.
 TEST(NormalizePool, StopFromAnotherThreadEndsAWaitForTheOldest) {
   Gate release;
-  std::latch held(1);
+  Arrivals held(1);
   NormalizePool<int> pool(
       [&](const std::string&) {
-        held.count_down();
+        held.Arrive();
         release.Wait();
         return 1;
       },
       1);
   ASSERT_TRUE(pool.Submit("photo"));
   std::thread stopper([&] {
-    held.wait();
+    held.Wait();
     pool.Stop();
   });
   EXPECT_FALSE(pool.Next());
