@@ -184,7 +184,8 @@ TEST_F(SettingsStoreTest, AnUnreadableFileGivesEmptyValuesAndSaysWhy) {
   EXPECT_EQ(settings->odbcName, "");
   EXPECT_EQ(settings->userName, "");
   EXPECT_EQ(settings->password, "");
-  EXPECT_EQ(store.problem(), "cannot read the connection settings in " + hiveFile_.string() + ": Is a directory");
+  EXPECT_EQ(store.problem(), "cannot read the connection settings in " + hiveFile_.string() + ": " +
+                                 testsupport::kFolderOpenedAsFile);
 }
 
 TEST_F(SettingsStoreTest, AFileThatIsNoRegistryExportGivesEmptyValuesAndSaysWhy) {

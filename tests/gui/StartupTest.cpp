@@ -19,6 +19,7 @@
 #include "connection/frmFlash.h"
 #include "import/frmJSZImportImages.h"
 #include "support/TestDatabase.h"
+#include "support/TestPlatform.h"
 
 namespace {
 
@@ -211,7 +212,8 @@ TEST_F(StartupSettingsTest, UnreadableSettingsOpenTheDialogAndSayWhyOnStandardEr
   const std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(program.module, nullptr);
   EXPECT_NE(dynamic_cast<TDbPara*>(program.mainWindow.get()), nullptr);
-  EXPECT_NE(errors.find(hive_.hive().file().string() + ": Is a directory"), std::string::npos) << errors;
+  EXPECT_NE(errors.find(hive_.hive().file().string() + ": " + testsupport::kFolderOpenedAsFile), std::string::npos)
+      << errors;
 }
 
 TEST_F(StartupSettingsTest, UndecodableStoredValueOpensTheDialogWhichReportsIt) {

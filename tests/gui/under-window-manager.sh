@@ -2,7 +2,9 @@
 # Runs COMMAND [ARGUMENT...] on a virtual X server under the openbox window manager and exits with the
 # command's status. A window manager maps a new window in its own time, after a round trip through it:
 # what a program paints before its window is mapped never reaches the screen, which neither a bare X
-# server nor Qt's offscreen platform shows. openbox runs the command once it manages the screen.
+# server nor Qt's offscreen platform shows. openbox runs the command once it manages the screen, on Qt's
+# X11 platform, or on the one UNDER_WINDOW_MANAGER_PLATFORM names (the Windows one, for a Windows program
+# under Wine, whose windows Wine puts on the X server).
 set -eu
 if [ "${1-}" = --inside ]; then
   # Inside openbox, which runs this from a folder of its own: the folder to run in, then the arguments,
@@ -12,7 +14,7 @@ if [ "${1-}" = --inside ]; then
   { IFS= read -r folder; while IFS= read -r argument; do set -- "$@" "$argument"; done; } < "$list"
   cd "$folder"
   status=0
-  QT_QPA_PLATFORM=xcb "$@" || status=$?
+  QT_QPA_PLATFORM=${UNDER_WINDOW_MANAGER_PLATFORM:-xcb} "$@" || status=$?
   echo "$status" > "$list.status"
   openbox --exit
   exit 0

@@ -106,11 +106,13 @@ TEST(PhotoFile, AFileThatChangesWhileItIsReadIsRefused) {
       {"grown", [](const std::string& path) { fs::resize_file(path, fs::file_size(path) + 1); },
        PhotoFileRead::Changed},
       {"cut short", [](const std::string& path) { fs::resize_file(path, 100); }, PhotoFileRead::Changed},
+#ifndef _WIN32  // Windows does not let another file take the name of a file that is open
       {"replaced by another file", [&](const std::string& path) {
          WriteBytes(path + ".new", other);
          fs::rename(path + ".new", path);
        },
        PhotoFileRead::Changed},
+#endif
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

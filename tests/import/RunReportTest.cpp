@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CsvReader.h"
+#include "app/FilePath.h"
 #include "ScratchFolder.h"
 
 namespace {
@@ -88,15 +89,18 @@ TEST(RunReportTest, ReadersInOrderThenThePicturesNoReaderTook) {
 
 TEST(RunReportTest, WrittenWholeOverAnEarlierReport) {
   importtest::ScratchFolder scratch;
-  const std::filesystem::path file = scratch.PathOf("报告.csv");
+  const std::filesystem::path file = app::PathFromUtf8(scratch.PathOf("报告.csv"));
   scratch.Write("报告.csv", "an earlier report that is much longer than the new one will be, to show truncation");
   const std::vector<ReportRow> rows = {{"A1", "甲", "A1", "/p/A1.jpg", ReportOutcome::Stored, ""}};
   ASSERT_EQ(photoimport::WriteRunReport(file, rows), "");
   EXPECT_EQ(ReadFile(file), photoimport::FormatRunReport(rows));
   // Nothing but the report is left in the folder (no temporary file).
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(app::PathFromUtf8(scratch.path())))
+    names.push_back(app::Utf8FromPath(entry.path().filename()));
+  EXPECT_EQ(names, std::vector<std::string>{"报告.csv"});
 
-  const std::string failure = photoimport::WriteRunReport(scratch.PathOf("missing/report.csv"), rows);
+  const std::string failure = photoimport::WriteRunReport(app::PathFromUtf8(scratch.PathOf("missing/report.csv")), rows);
   EXPECT_NE(failure.find("missing"), std::string::npos) << failure;
 }
 

@@ -196,8 +196,8 @@ TEST(WindowsPathsTest, ImportMatchesChineseNamesInAChineseFolder) {
 TEST(WindowsPathsTest, ExportAndRestoreThroughChineseFolders) {
   CREATE_DB_OR_SKIP(db, testsupport::Backend::Sqlite, {.withDemoData = true});
   const auto dsn = db->RegisterDataSource("CardPhotoWindowsTransfer");
-  const std::optional<data::Bytes> original = db->AdminSession().ReadPhoto("A00001");
-  ASSERT_TRUE(original.has_value()) << "the demo data has a photo for A00001";
+  const std::optional<data::Bytes> original = db->AdminSession().ReadPhoto("A00002");
+  ASSERT_TRUE(original.has_value() && !original->empty()) << "the demo data has a photo for A00002";
 
   ScratchFolder scratch;
   const std::string exported = scratch.PathOf("导出的相片");
@@ -206,18 +206,18 @@ TEST(WindowsPathsTest, ExportAndRestoreThroughChineseFolders) {
   exportCommand.insert(exportCommand.end(), connection.begin(), connection.end());
   const ProgramRun exportRun = RunCardPhoto(exportCommand, scratch);
   EXPECT_EQ(exportRun.exitCode, 0u) << exportRun.output;
-  EXPECT_EQ(FileBytes(JoinPath(exported, "A00001.bmp")), *original);
+  EXPECT_EQ(FileBytes(JoinPath(exported, "A00002.bmp")), *original);
 
-  db->AdminSession().WritePhoto("A00001", testsupport::MakeSamplePhoto(3, 3));
+  db->AdminSession().WritePhoto("A00002", testsupport::MakeSamplePhoto(3, 3));
   const std::string backups = scratch.PathOf("被替换的相片");
   std::vector<std::string> restoreCommand = {"restore", exported, "--backup-folder", backups};
   restoreCommand.insert(restoreCommand.end(), connection.begin(), connection.end());
   const ProgramRun restoreRun = RunCardPhoto(restoreCommand, scratch);
   EXPECT_EQ(restoreRun.exitCode, 0u) << restoreRun.output;
-  EXPECT_EQ(db->AdminSession().ReadPhoto("A00001"), original);
+  EXPECT_EQ(db->AdminSession().ReadPhoto("A00002"), original);
   std::size_t backedUp = 0;
   for (const auto& run : fs::directory_iterator(app::PathFromUtf8(backups)))
-    backedUp += fs::exists(run.path() / "A00001.bmp");
+    backedUp += fs::exists(run.path() / "A00002.bmp");
   EXPECT_EQ(backedUp, 1u) << "the replaced photo is kept in a run folder under the Chinese backup folder";
 }
 

@@ -24,6 +24,13 @@ int ProcessId();
 // Sets an environment variable of this process (unless it is set already and overwrite is false).
 void SetEnvironment(const std::string& name, const std::string& value, bool overwrite = true);
 
+// The system's reason when a folder is opened for reading as if it were a file.
+#ifdef _WIN32
+inline constexpr const char* kFolderOpenedAsFile = "Permission denied";
+#else
+inline constexpr const char* kFolderOpenedAsFile = "Is a directory";
+#endif
+
 // Whether this is a Windows program running under Wine.
 bool RunningUnderWine();
 
