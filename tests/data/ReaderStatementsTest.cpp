@@ -39,6 +39,37 @@ TEST(ReaderStatements, StoreOnSqlServerSpeaksItsDialect) {
                 "  and (select count(*) from lib_people where pe_id=?)=1"}));
 }
 
+// SQLite keeps the trailing blanks of a char column, so it finds a reader by rtrim(pe_id): every statement
+// of a store must find the row through the index on that expression, not read the whole table (a run
+// over tens of thousands of readers would read it twice per photo).
+TEST(ReaderStatements, StoresOnSqliteFindTheReaderThroughAnIndex) {
+  auto db = TestDatabase::Create(Backend::Sqlite);
+  ASSERT_TRUE(db);
+  using data::PhotoGuard, data::SqlDialect;
+  const data::Bytes photo = {'B', 'M'};
+  const std::string card = "A00001";
+  const struct {
+    const char* what;
+    std::vector<std::string> statement;
+    std::vector<data::Param> params;
+  } cases[] = {
+      {"store", data::StorePhotoStatement(SqlDialect::Sqlite, PhotoGuard::EmptyOrBitmap), {photo, card, card}},
+      {"store over any", data::StorePhotoStatement(SqlDialect::Sqlite, PhotoGuard::Any), {photo, card, card}},
+      {"replace", data::ReplacePhotoStatement(SqlDialect::Sqlite), {photo, card, photo, card}},
+      {"check", data::StoreCheckStatement(SqlDialect::Sqlite, PhotoGuard::Empty), {card}},
+      {"read", data::ReadPhotoStatement(SqlDialect::Sqlite), {card}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> explained = c.statement;
+    explained.front() = "explain query plan " + explained.front();
+    std::string plan;
+    for (auto query = db->AdminSession().Open(explained, c.params); !query->Eof(); query->Next())
+      plan += query->Text("detail") + "\n";
+    EXPECT_EQ(plan.find("SCAN"), std::string::npos) << c.what << ":\n" << plan;
+    EXPECT_NE(plan.find("lib_people_pe_id_trimmed"), std::string::npos) << c.what << ":\n" << plan;
+  }
+}
+
 struct SchemaCase {
   Backend backend;
   bool withViewOrder;
