@@ -1,8 +1,9 @@
-// The connection options of the commands that use the database: --dsn NAME [--user USER] [--password
-// PASSWORD|-], or, without --dsn, the connection settings stored for the library system.
+// The connection options of the commands that use the database: --dsn NAME [--user USER] [--password -|
+// --password-file FILE|--password PASSWORD], or, without --dsn, the connection settings stored for the
+// library system.
 #pragma once
 
-#include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -12,37 +13,35 @@
 
 namespace tools {
 
-inline const std::set<std::string> kConnectionOptions = {"--dsn", "--user", "--password"};
+inline const std::set<std::string> kConnectionOptions = {"--dsn", "--user", "--password", "--password-file"};
+
+inline constexpr const char* kConnectionSynopsis = "[--dsn NAME [--user USER] [--password -|--password-file FILE]]";
 
 inline constexpr const char* kConnectionUsage =
-    "      --dsn       ODBC data source (user default sa, password default empty; --password -\n"
-    "                  reads it from standard input); without --dsn the stored connection settings\n"
-    "                  are used (data source LibODBC, user sa, empty password when none are stored)\n";
+    "      --dsn       ODBC data source (user default sa, password default empty); without --dsn the\n"
+    "                  stored connection settings are used (data source LibODBC, user sa, empty\n"
+    "                  password when none are stored)\n"
+    "      --password -  reads the password from standard input; --password-file FILE from the first\n"
+    "                  line of FILE. (--password PASSWORD works too, but every user of the machine can\n"
+    "                  read it in the process list: a warning says so.)\n";
+
+struct ConnectionArguments {
+  std::optional<std::string> dsn, user, password, passwordFile;
+};
+
+ConnectionArguments ConnectionArgumentsOf(const CommandLine& line);
 
 // The problem with the connection options, empty when there is none.
-inline std::string CheckConnectionOptions(const CommandLine& line) {
-  if (!line.Has("--dsn") && (line.Has("--user") || line.Has("--password"))) return "--user and --password need --dsn";
-  return {};
-}
+std::string CheckConnectionArguments(const ConnectionArguments& args);
 
-inline app::ConnectionSettings ConnectionSettingsOf(const CommandLine& line) {
-  if (const std::string* dsn = line.Value("--dsn")) {
-    const std::string* user = line.Value("--user");
-    std::string password = line.Value("--password") ? *line.Value("--password") : "";
-    if (password == "-") {
-      std::getline(std::cin, password);
-      if (!password.empty() && password.back() == '\r') password.pop_back();
-    }
-    return {*dsn, user ? *user : "sa", password};
-  }
-  auto hive = app::OpenMachineHive();
-  return app::SettingsStore(*hive).Read().value_or(app::ConnectionSettings{"LibODBC", "sa", ""});
-}
+// Warns on standard error, as COMMAND, of a password given as a value on the command line.
+void WarnOfVisiblePassword(const char* command, const ConnectionArguments& args);
 
-// Connects the session; throws (data::DbError, app::SettingsError) when it cannot.
-inline void Connect(const CommandLine& line, data::Session& session) {
-  const app::ConnectionSettings settings = ConnectionSettingsOf(line);
-  session.Connect(settings.odbcName, settings.userName, settings.password);
-}
+// The settings to connect with. Throws (std::runtime_error) when the password file cannot be read, or
+// when stored settings are there but cannot be read: connecting with empty values would hide why.
+app::ConnectionSettings ConnectionSettingsOf(const ConnectionArguments& args);
+
+// Connects the session; throws (data::DbError, std::runtime_error) when it cannot.
+void Connect(const ConnectionArguments& args, data::Session& session);
 
 }  // namespace tools

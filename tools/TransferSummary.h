@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "tools/ConsoleText.h"
 #include "tools/Interrupt.h"
 
 namespace tools {
@@ -19,7 +20,7 @@ struct TransferCounts {
 
 // "selected=N stored=N failed=N nofile=N"; a dry run says ready= instead of stored=.
 inline void PrintSummary(const TransferCounts& counts) {
-  std::printf("selected=%d %s=%d failed=%d nofile=%d\n", counts.selected, counts.dryRun ? "ready" : "stored",
+  tools::Printf("selected=%d %s=%d failed=%d nofile=%d\n", counts.selected, counts.dryRun ? "ready" : "stored",
               counts.done, counts.failed, counts.noFile);
 }
 

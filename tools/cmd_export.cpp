@@ -13,22 +13,22 @@
 #include "import/PhotoBackup.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
+#include "tools/ConsoleText.h"
 #include "tools/TransferSummary.h"
 
 namespace {
 
-const std::string kUsage = std::string(
-    "  export --folder DIR [--dsn NAME [--user USER] [--password PASSWORD|-]]\n"
+const std::string kUsage = std::string("  export --folder DIR ") + tools::kConnectionSynopsis + "\n" +
     "      Writes the stored photo of every reader into DIR (a new or empty folder), one file per reader\n"
     "      named by the card number (CARDNUMBER.bmp, .jpg, .png or .bin by content), byte for byte as\n"
-    "      stored; card-photo restore DIR writes them back.\n") +
+    "      stored; card-photo restore DIR writes them back.\n" +
     tools::kConnectionUsage +
     "      Prints each reader that failed and, as its last line, selected=N stored=N failed=N nofile=N\n"
     "      (nofile: readers whose photo value is empty). Exit 0 when nothing failed, 1 when some failed,\n"
     "      2 when the export could not start (reason on standard error), 130 when interrupted.";
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "card-photo export: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
+  tools::Fprintf(stderr, "card-photo export: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
   return 2;
 }
 
@@ -68,7 +68,7 @@ Exported ExportReader(data::Session& session, photoimport::PhotoBackup& files, c
 int ExportMain(int argc, char** argv) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage.c_str());
+      tools::Printf("usage:\n%s\n", kUsage.c_str());
       return 0;
     }
   tools::CommandLine line;
@@ -78,20 +78,22 @@ int ExportMain(int argc, char** argv) {
     return Usage(problem);
   if (!line.positionals.empty()) return Usage("unexpected argument " + line.positionals[0]);
   if (!line.Has("--folder")) return Usage("--folder is required");
-  if (std::string problem = tools::CheckConnectionOptions(line); !problem.empty()) return Usage(problem);
+  const tools::ConnectionArguments connection = tools::ConnectionArgumentsOf(line);
+  if (std::string problem = tools::CheckConnectionArguments(connection); !problem.empty()) return Usage(problem);
+  tools::WarnOfVisiblePassword("export", connection);
   const std::filesystem::path folder = app::PathFromUtf8(*line.Value("--folder"));
   if (!IsNewOrEmpty(folder)) {
-    std::fprintf(stderr, "card-photo export: %s is not a new or empty folder\n", line.Value("--folder")->c_str());
+    tools::Fprintf(stderr, "card-photo export: %s is not a new or empty folder\n", line.Value("--folder")->c_str());
     return 2;
   }
 
   data::Session session;
   std::vector<std::string> cardNumbers;
   try {
-    tools::Connect(line, session);
+    tools::Connect(connection, session);
     cardNumbers = ReadersWithPhoto(session);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "card-photo export: cannot read the readers with a photo: %s\n", error.what());
+    tools::Fprintf(stderr, "card-photo export: cannot read the readers with a photo: %s\n", error.what());
     return 2;
   }
 
@@ -105,13 +107,13 @@ int ExportMain(int argc, char** argv) {
       counts.interrupted = true;
       break;
     }
-    std::printf("[%d/%d] %s\n", ++handled, counts.selected, cardNumber.c_str());
+    tools::Printf("[%d/%d] %s\n", ++handled, counts.selected, cardNumber.c_str());
     std::string reason;
     switch (ExportReader(session, files, cardNumber, reason)) {
       case Exported::Written: ++counts.done; break;
       case Exported::EmptyValue: ++counts.noFile; break;
       case Exported::Failed:
-        std::printf("%s %s\n", cardNumber.c_str(), reason.c_str());
+        tools::Printf("%s %s\n", cardNumber.c_str(), reason.c_str());
         ++counts.failed;
         break;
     }

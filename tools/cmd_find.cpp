@@ -45,7 +45,7 @@ int FindMain(int argc, char** argv) {
   if (!photoimport::CanListFolder(folderPath)) {
     photoimport::ImportOptions options;
     options.folder = line.positionals[0];
-    std::fprintf(stderr, "card-photo find: %s\n",
+    tools::Fprintf(stderr, "card-photo find: %s\n",
                  photoimport::CheckMessage(photoimport::ImportCheck::MissingFolder, options).c_str());
     return 2;
   }

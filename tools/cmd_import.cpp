@@ -11,22 +11,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "app/FilePath.h"
-#include "app/SettingsStore.h"
 #include "data/Session.h"
 #include "import/ImportRun.h"
 #include "import/MappingFile.h"
 #include "import/ReaderLists.h"
 #include "import/RunReportRows.h"
 #include "tools/Commands.h"
+#include "tools/ConnectionOptions.h"
 #include "tools/ConsoleText.h"
 #include "tools/NamingRuleOption.h"
 
@@ -38,12 +35,12 @@ using photoimport::ImportOptions;
 using photoimport::ImportResult;
 using photoimport::RunOutcome;
 
-constexpr const char* kUsage =
+const std::string kUsage = std::string(
     "  import --folder DIR [--by card|idcard|campus|name] [--rule exact|segment:N|prefix:N]\n"
     "         [--replace] [--category all|ID] [--department NAME] [--dry-run] [--report FILE]\n"
     "         [--map FILE]\n"
     "         [--backup DIR | --no-backup]\n"
-    "         [--dsn NAME [--user USER] [--password -|--password-file FILE]] [--timeout SECONDS]\n"
+    "         ") + tools::kConnectionSynopsis + " [--timeout SECONDS]\n" +
     "         [--jobs N]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
     "      DIR may be a .zip archive (any letter case): its entries stand for the folder's files; a\n"
@@ -75,13 +72,8 @@ constexpr const char* kUsage =
     "                  stored; lines and exit statuses as in a real run\n"
     "      --report FILE  writes a CSV report (UTF-8, for a spreadsheet): one row per selected reader\n"
     "                  (card number, name, identifier, file, outcome stored/ready/failed/nofile,\n"
-    "                  reason), then one row per picture file of the folder no reader took (unused)\n"
-    "      --dsn       ODBC data source (user default sa, password default empty); without --dsn the\n"
-    "                  stored connection settings are used (data source LibODBC, user sa, empty\n"
-    "                  password when none are stored)\n"
-    "      --password -  reads the password from standard input; --password-file FILE from the first\n"
-    "                  line of FILE. (--password PASSWORD works too, but every user of the machine can\n"
-    "                  read it in the process list: a warning says so.)\n"
+    "                  reason), then one row per picture file of the folder no reader took (unused)\n" +
+    tools::kConnectionUsage +
     "      --timeout   seconds to wait for the server to accept the login and to finish each\n"
     "                  statement, a row locked by another program included (default 15 for the login,\n"
     "                  30 for a statement)\n"
@@ -147,7 +139,7 @@ void StopAtOnceOnSecondInterrupt(data::Session& session) {
 struct Arguments {
   ImportOptions options;
   bool haveCategory = false;
-  std::optional<std::string> dsn, user, password, passwordFile;
+  tools::ConnectionArguments connection;
   std::optional<data::Timeouts> timeouts;
   std::optional<std::string> report;
   bool haveBackup = false;
@@ -156,7 +148,7 @@ struct Arguments {
 };
 
 int Usage(const std::string& problem) {
-  tools::Fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage);
+  tools::Fprintf(stderr, "card-photo import: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
   return 2;
 }
 
@@ -237,13 +229,13 @@ std::string Parse(int argc, char** argv, Arguments& args) {
     } else if (option == "--department") {
       args.options.department = value;
     } else if (option == "--dsn") {
-      args.dsn = value;
+      args.connection.dsn = value;
     } else if (option == "--user") {
-      args.user = value;
+      args.connection.user = value;
     } else if (option == "--password") {
-      args.password = value;
+      args.connection.password = value;
     } else if (option == "--password-file") {
-      args.passwordFile = value;
+      args.connection.passwordFile = value;
     } else if (option == "--backup") {
       args.options.backupRoot = value;
       args.haveBackup = true;
@@ -265,40 +257,10 @@ std::string Parse(int argc, char** argv, Arguments& args) {
   if (!byName && args.haveCategory) return "--category applies to --by name only";
   if (args.options.department && args.options.categoryChoice != CategoryChoice::One)
     return "--department needs --category ID";
-  if (!args.dsn && (args.user || args.password || args.passwordFile))
-    return "--user, --password and --password-file need --dsn";
-  if (args.password && args.passwordFile) return "--password and --password-file exclude each other";
+  if (std::string problem = tools::CheckConnectionArguments(args.connection); !problem.empty()) return problem;
   if (args.haveRule && args.mapFile) return "--map and --rule exclude each other";
   if (args.haveBackup && !args.options.backupReplaced) return "--backup and --no-backup exclude each other";
   return {};
-}
-
-// The first line, without its line end.
-std::string FirstLine(std::istream& in) {
-  std::string line;
-  std::getline(in, line);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
-std::string PasswordOf(const Arguments& args) {
-  if (args.passwordFile) {
-    std::ifstream file(app::PathFromUtf8(*args.passwordFile));
-    if (!file) throw std::runtime_error("cannot read the password file " + *args.passwordFile);
-    return FirstLine(file);
-  }
-  const std::string password = args.password.value_or("");
-  return password == "-" ? FirstLine(std::cin) : password;
-}
-
-app::ConnectionSettings ConnectionOf(const Arguments& args) {
-  if (args.dsn) return {*args.dsn, args.user.value_or("sa"), PasswordOf(args)};
-  auto hive = app::OpenMachineHive();
-  app::SettingsStore store(*hive);
-  const std::optional<app::ConnectionSettings> stored = store.Read();
-  // Settings that are there but cannot be read would connect with empty values: say why instead.
-  if (!store.problem().empty()) throw std::runtime_error(store.problem());
-  return stored.value_or(app::ConnectionSettings{"LibODBC", "sa", ""});
 }
 
 // Progress on a terminal as one line rewritten in place; otherwise a plain line per reader, passed on at
@@ -367,7 +329,7 @@ int ExitCodeOf(const ImportResult& result) {
 int ImportMain(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      tools::Printf("usage:\n%s\n", kUsage);
+      tools::Printf("usage:\n%s\n", kUsage.c_str());
       return 0;
     }
   Arguments args;
@@ -382,15 +344,12 @@ int ImportMain(int argc, char** argv) {
     args.options.mapping = std::move(parsed.mapping);
   }
 
-  if (args.password && *args.password != "-")
-    tools::Fprintf(stderr, "card-photo import: warning: a password given on the command line can be read by every user "
-                         "of this machine in the process list; use --password - or --password-file FILE\n");
+  tools::WarnOfVisiblePassword("import", args.connection);
 
   data::Session session;
   if (args.timeouts) session.SetTimeouts(*args.timeouts);
   try {
-    const app::ConnectionSettings connection = ConnectionOf(args);
-    session.Connect(connection.odbcName, connection.userName, connection.password);
+    tools::Connect(args.connection, session);
   } catch (const std::exception& error) {
     tools::Fprintf(stderr, "card-photo import: cannot connect to the database: %s\n", error.what());
     return 2;

@@ -12,6 +12,7 @@
 #include "import/PhotoBackup.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
+#include "tools/ConsoleText.h"
 #include "tools/TransferSummary.h"
 
 namespace {
@@ -19,20 +20,19 @@ namespace {
 using photoimport::BackupFile;
 using photoimport::PhotoBackup;
 
-const std::string kUsage = std::string(
-    "  restore DIR [--dry-run] [--backup-folder ROOT] [--dsn NAME [--user USER] [--password PASSWORD|-]]\n"
+const std::string kUsage = std::string("  restore DIR [--dry-run] [--backup-folder ROOT] ") + tools::kConnectionSynopsis + "\n" +
     "      Writes each file of the backup folder DIR (CARDNUMBER.bmp, .jpg, .png or .bin, as a run's\n"
     "      backup or card-photo export wrote them) unchanged into the pe_photo of the reader with that\n"
     "      card number. A photo it replaces is backed up first, into a new folder under ROOT (default:\n"
     "      the user's data folder, card-photo/backups), so that a restore can be undone as well.\n"
-    "      --dry-run   checks every file and reader, writes nothing\n") +
+    "      --dry-run   checks every file and reader, writes nothing\n" +
     tools::kConnectionUsage +
     "      Prints each file that failed and, as its last line, selected=N stored=N failed=N nofile=0\n"
     "      (ready=N with --dry-run). Exit 0 when nothing failed, 1 when some failed, 2 when the restore\n"
     "      could not start (reason on standard error), 130 when interrupted (after the current reader).";
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "card-photo restore: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
+  tools::Fprintf(stderr, "card-photo restore: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
   return 2;
 }
 
@@ -83,7 +83,7 @@ class Restore {
 int RestoreMain(int argc, char** argv) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
     if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage:\n%s\n", kUsage.c_str());
+      tools::Printf("usage:\n%s\n", kUsage.c_str());
       return 0;
     }
   tools::CommandLine line;
@@ -92,19 +92,21 @@ int RestoreMain(int argc, char** argv) {
   if (std::string problem = tools::ReadCommandLine(argc, argv, {"--dry-run"}, valueOptions, line); !problem.empty())
     return Usage(problem);
   if (line.positionals.size() != 1) return Usage("one backup folder DIR is required");
-  if (std::string problem = tools::CheckConnectionOptions(line); !problem.empty()) return Usage(problem);
+  const tools::ConnectionArguments connection = tools::ConnectionArgumentsOf(line);
+  if (std::string problem = tools::CheckConnectionArguments(connection); !problem.empty()) return Usage(problem);
+  tools::WarnOfVisiblePassword("restore", connection);
 
   const std::string& folder = line.positionals[0];
   const photoimport::BackupListing listing = photoimport::ListBackupFolder(app::PathFromUtf8(folder));
   if (!listing.error.empty()) {
-    std::fprintf(stderr, "card-photo restore: %s\n", listing.error.c_str());
+    tools::Fprintf(stderr, "card-photo restore: %s\n", listing.error.c_str());
     return 2;
   }
   data::Session session;
   try {
-    tools::Connect(line, session);
+    tools::Connect(connection, session);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "card-photo restore: cannot connect to the database: %s\n", error.what());
+    tools::Fprintf(stderr, "card-photo restore: cannot connect to the database: %s\n", error.what());
     return 2;
   }
 
@@ -114,7 +116,7 @@ int RestoreMain(int argc, char** argv) {
   tools::TransferCounts& counts = restore.counts();
   counts.selected = static_cast<int>(listing.files.size() + listing.problems.size());
   for (const std::string& problem : listing.problems) {
-    std::printf("%s\n", problem.c_str());
+    tools::Printf("%s\n", problem.c_str());
     ++counts.failed;
   }
   tools::StopAfterCurrentOnInterrupt();
@@ -125,16 +127,16 @@ int RestoreMain(int argc, char** argv) {
       break;
     }
     const std::string path = app::Utf8FromPath(file.path);
-    std::printf("[%d/%d] %s %s\n", ++handled, counts.selected, file.cardNumber.c_str(), path.c_str());
+    tools::Printf("[%d/%d] %s %s\n", ++handled, counts.selected, file.cardNumber.c_str(), path.c_str());
     if (const std::string failure = restore.File(file); failure.empty()) {
       ++counts.done;
     } else {
-      std::printf("%s %s\n", path.c_str(), failure.c_str());
+      tools::Printf("%s %s\n", path.c_str(), failure.c_str());
       ++counts.failed;
     }
   }
   if (const PhotoBackup* backup = restore.backup(); backup && backup->saved() > 0)
-    std::printf("photos replaced by the restore are backed up in %s\n", app::Utf8FromPath(backup->folder()).c_str());
+    tools::Printf("photos replaced by the restore are backed up in %s\n", app::Utf8FromPath(backup->folder()).c_str());
   tools::PrintSummary(counts);
   return tools::ExitCodeOf(counts);
 }

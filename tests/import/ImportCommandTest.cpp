@@ -171,10 +171,12 @@ TEST_P(ImportCommandTest, RunsThatCannotStartExitWithTwo) {
   EXPECT_NE(unknownSource.err.find("cannot connect"), std::string::npos);
 }
 
-// Without --dsn the settings come from the machine's fixed settings file. The program runs in a mount
-// namespace of its own whose /etc holds only the file the case makes, so the machine's own is never touched.
+// Without --dsn the settings come from the machine's fixed settings file, for import, export and restore
+// alike. The program runs in a mount namespace of its own whose /etc holds only the file the case makes,
+// so the machine's own is never touched.
 TEST(ImportCommandSettingsTest, StoredSettingsThatCannotBeReadExitWithTwoAndSayWhy) {
-  ScratchFolder scratch, photos;
+  ScratchFolder scratch, photos, backup;
+  backup.Write("A00001.bmp", "BM");
   if (std::system("unshare --mount --propagation private true 2>/dev/null") != 0)
     GTEST_SKIP() << "no mount namespace for a settings file of the test's own";
   const struct {
@@ -187,15 +189,20 @@ TEST(ImportCommandSettingsTest, StoredSettingsThatCannotBeReadExitWithTwoAndSayW
        "not UTF-8 or UTF-16 text"},
       {"no registry export", "echo 'ODBCNAME=LibODBC' > registry.reg", "line 1: no"},
   };
+  const std::string commands[] = {"import --folder " + ShellQuoted(photos.path()),
+                                  "export --folder " + ShellQuoted(scratch.PathOf("exported")),
+                                  "restore " + ShellQuoted(backup.path()) + " --dry-run"};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string script = "mount -t tmpfs tmpfs /etc && mkdir /etc/korvanel && cd /etc/korvanel && " +
-                               std::string(c.makeFile) + " && exec " + kCardPhoto + " import --folder " +
-                               ShellQuoted(photos.path());
-    const Output output = RunCommandLine("unshare --mount --propagation private sh -c " + ShellQuoted(script), scratch);
-    EXPECT_EQ(output.exitCode, 2) << output.err;
-    EXPECT_NE(output.err.find("/etc/korvanel/registry.reg: " + std::string(c.reason)), std::string::npos)
-        << output.err;
+    for (const std::string& command : commands) {
+      SCOPED_TRACE(std::string(c.what) + ": " + command);
+      const std::string script = "mount -t tmpfs tmpfs /etc && mkdir /etc/korvanel && cd /etc/korvanel && " +
+                                 std::string(c.makeFile) + " && exec " + kCardPhoto + " " + command;
+      const Output output =
+          RunCommandLine("unshare --mount --propagation private sh -c " + ShellQuoted(script), scratch);
+      EXPECT_EQ(output.exitCode, 2) << output.err;
+      EXPECT_NE(output.err.find("/etc/korvanel/registry.reg: " + std::string(c.reason)), std::string::npos)
+          << output.err;
+    }
   }
 }
 

@@ -40,11 +40,13 @@ class RestoreExportCommandTest : public ::testing::TestWithParam<Backend> {
     dsn_ = db_->RegisterDataSource("CardPhotoTransfer");
   }
 
-  // card-photo COMMAND ARGUMENTS --dsn ..., the password passed on standard input.
-  CommandOutput Run(const std::string& command, const std::string& arguments) {
+  // card-photo COMMAND ARGUMENTS --dsn ..., the password passed on standard input, or as the password
+  // option says.
+  CommandOutput Run(const std::string& command, const std::string& arguments,
+                    const std::string& passwordOption = "--password -") {
     return importtest::RunCommandLine("printf '%s\\n' " + ShellQuoted(dsn_.password) + " | " + importtest::kCardPhoto +
                                           " " + command + " " + arguments + " --dsn " + dsn_.name + " --user " +
-                                          ShellQuoted(dsn_.user) + " --password -",
+                                          ShellQuoted(dsn_.user) + " " + passwordOption,
                                       scratch_);
   }
 
@@ -150,6 +152,27 @@ TEST_P(RestoreExportCommandTest, CommandsThatCannotStartExitWithTwo) {
     EXPECT_NE(output.err.find(c.message), std::string::npos) << output.err;
     EXPECT_EQ(output.out.find("selected="), std::string::npos);
   }
+}
+
+// Both take the password as card-photo import does: from a file, or (with a warning) as a value.
+TEST_P(RestoreExportCommandTest, PasswordFromAFileOrTheCommandLine) {
+  scratch_.Write("password.txt", dsn_.password + "\n");
+  const std::string passwordFile = "--password-file " + ShellQuoted(Folder("password.txt"));
+  const std::string passwordValue = "--password " + ShellQuoted(dsn_.password);
+  const std::string warning = "process list";
+  const CommandOutput fromFile = Run("export", "--folder " + ShellQuoted(Folder("exported")), passwordFile);
+  EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err;
+  EXPECT_EQ(fromFile.err.find(warning), std::string::npos) << fromFile.err;
+  const CommandOutput restored = Run("restore", ShellQuoted(Folder("exported")) + " --dry-run", passwordFile);
+  EXPECT_EQ(restored.exitCode, 0) << restored.err;
+
+  const CommandOutput fromValue = Run("restore", ShellQuoted(Folder("exported")) + " --dry-run", passwordValue);
+  EXPECT_EQ(fromValue.exitCode, 0) << fromValue.err;
+  EXPECT_NE(fromValue.err.find(warning), std::string::npos) << fromValue.err;
+
+  const CommandOutput both = Run("export", "--folder " + ShellQuoted(Folder("again")), passwordFile + " " + passwordValue);
+  EXPECT_EQ(both.exitCode, 2);
+  EXPECT_NE(both.err.find("exclude each other"), std::string::npos) << both.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, RestoreExportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
