@@ -140,6 +140,13 @@ void Session::Reconnect() {
   connectAgain(*this);
 }
 
+void Session::ConnectLike(const Session& other) {
+  if (!other.impl_->connectAgain) throw DbError("The database was never connected", DbFailure::ConnectionLost);
+  impl_->timeouts = other.impl_->timeouts;
+  const auto connect = other.impl_->connectAgain;
+  connect(*this);
+}
+
 void Session::SetTimeouts(const Timeouts& timeouts) {
   impl_->timeouts = timeouts;
   impl_->ApplyStatementTimeout(*this);

@@ -90,6 +90,9 @@ class Session {
   void ConnectString(const std::string& connectionString);
   bool IsConnected() const;
   void Disconnect();
+  // Connects to the server of `other` as `other` did (its last Connect or ConnectString), with its
+  // timeouts: a second connection of the same user to the same database. Throws DbError as Connect.
+  void ConnectLike(const Session& other);
   // Connects again with the parameters of the last Connect or ConnectString, after a lost connection.
   // Throws DbError when the server is still unreachable (or when the session never connected).
   void Reconnect();

@@ -1,6 +1,7 @@
 #include "import/ImportRun.h"
 
 #include <chrono>
+#include <deque>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "imaging/PhotoStream.h"
 #include "import/BackupStore.h"
 #include "import/FailureReasons.h"
+#include "import/OrderedStores.h"
 #include "import/PhotoStoreWorker.h"
 #include "import/PhotoSource.h"
 #include "import/PhotosAhead.h"
@@ -81,22 +83,25 @@ NormalizedPhoto NormalizeReaderPhoto(PhotoSource& source, const PlannedReader& p
   return photo;
 }
 
-// Each reader's photo is stored on the store worker while the photos of the readers after it are read,
+// Each reader's photo is stored on a store worker while the photos of the readers after it are read,
 // decoded and normalized on the workers (PhotosAhead): the database server's work on the value overlaps
-// the decoding, and the decoding of several photos overlaps on several cores. The observer is still called
-// on this thread only, and each kind of call in reader order. A reader's outcome (its log line, its count,
-// its progress) is reported once its store has finished: after the next reader has been announced and its
-// photo previewed but before that reader's own outcome, or at the end of the run. Once a store has found
-// the connection lost for good, no further reader is handled or reported.
+// the decoding, and the decoding of several photos overlaps on several cores. With more than one store
+// connection (OrderedStores) the next reader's store starts while the one before still runs. The observer
+// is still called on this thread only, and each kind of call in reader order. A reader's outcome (its log
+// line, its count, its progress) is reported once its store has finished and every reader before it has
+// been reported: after a later reader has been announced and its photo previewed, or at the end of the
+// run. Once a store has found the connection lost for good, no further store starts and no reader without
+// a store is reported; the stores already in flight are finished and reported.
 class Run {
  public:
-  Run(data::Session& session, data::PhotoGuard guard, StoreAction store, ImportObserver& observer,
-      PhotoSource& source, const std::vector<PlannedReader>& plan, int jobs, ImportResult& result)
+  Run(data::Session& session, std::vector<std::unique_ptr<data::Session>> moreConnections, data::PhotoGuard guard,
+      const StoreAction& store, ImportObserver& observer, PhotoSource& source, const std::vector<PlannedReader>& plan,
+      int jobs, ImportResult& result)
       : guard_(guard),
         observer_(observer),
         source_(source),
         result_(result),
-        storer_(session, std::move(store)),
+        stores_(session, store, std::move(moreConnections)),
         photos_(plan, [&source](const PlannedReader& reader) { return NormalizeReaderPhoto(source, reader); }, jobs) {}
 
   void Reader(const ReaderRow& row, const PlannedReader& plan) {
@@ -112,40 +117,43 @@ class Run {
     NormalizedPhoto photo = photos_.Next();
     if (photo.failure != imaging::PhotoFailure::None)
       return Fail(reader, photo.reason.empty() ? PhotoFailureReason(photo.failure) : photo.reason);
-    observer_.Preview(photo.stream.bytes);  // shown at once, while the reader before may still be stored
-    FinishStore();
+    observer_.Preview(photo.stream.bytes);  // shown at once, while the readers before may still be stored
+    while (!stores_.CanStart(reader.cardNumber)) FinishStore();
     if (!connectionLost_) StartStore(std::move(reader), photo.stream);
   }
 
   // After the last reader, a stop or a lost connection: the workers start no further photo (the photos
-  // normalized ahead are dropped unreported) and the store in flight is finished and reported.
+  // normalized ahead are dropped unreported) and the stores in flight are finished and reported.
   void End() {
     photos_.Stop();
-    FinishStore();
+    FinishAllStores();
   }
 
-  // Waits for the store in flight, if any, and reports its reader.
+  void FinishAllStores() {
+    while (!storing_.empty()) FinishStore();
+  }
+
+  // Waits for the oldest store in flight, if any, and reports its reader.
   void FinishStore() {
-    if (!storing_) return;
-    FinishedReader reader = std::move(*storing_);
-    storing_.reset();
+    if (storing_.empty()) return;
+    FinishedReader reader = std::move(storing_.front());
+    storing_.pop_front();
     const data::StoreResult stored = WaitForStore();
     reader.outcome = stored.outcome == data::StoreOutcome::Stored ? ReaderOutcome::Stored : ReaderOutcome::Failed;
     reader.reason = StoreFailureReason(stored);
-    ReportDone(reader, kStoreFailurePrefix);
-    if (stored.outcome == data::StoreOutcome::ConnectionLost) {
+    if (stored.outcome == data::StoreOutcome::ConnectionLost && !connectionLost_) {
       connectionLost_ = true;
-      result_.lastReader = reader;
       result_.error = stored.driverText;
     }
+    ReportDone(reader, kStoreFailurePrefix);
   }
 
   bool ConnectionLost() const { return connectionLost_; }
 
  private:
-  // A reader that ends without a store: after the store in flight, whose reader came first.
+  // A reader that ends without a store: after the stores in flight, whose readers came first.
   void Finish(const FinishedReader& reader) {
-    FinishStore();
+    FinishAllStores();
     if (!connectionLost_) ReportDone(reader);
   }
 
@@ -156,15 +164,16 @@ class Run {
   }
 
   void StartStore(FinishedReader reader, imaging::MemoryStream& photo) {
-    storer_.Store(reader.cardNumber, photo, guard_);
-    storing_ = std::move(reader);
+    stores_.Start(reader.cardNumber, photo, guard_);
+    storing_.push_back(std::move(reader));
   }
 
+  // The oldest store's result. A cancel (the window's exit, Ctrl-C) ends every store in flight.
   data::StoreResult WaitForStore() {
     for (;;) {
-      if (auto stored = storer_.WaitFor(kResponsiveInterval)) return *stored;
+      if (auto stored = stores_.WaitForOldest(kResponsiveInterval)) return *stored;
       observer_.ProcessEvents();
-      if (observer_.ShouldCancelStore()) storer_.Cancel();
+      if (observer_.ShouldCancelStore()) stores_.CancelAll();
     }
   }
 
@@ -182,6 +191,7 @@ class Run {
     }
     observer_.Finished(reader);
     result_.readers.push_back(reader);
+    if (connectionLost_) result_.lastReader = reader;  // so far the last reader handled
     observer_.Progress(++done_, result_.selected);
   }
 
@@ -191,8 +201,8 @@ class Run {
   ImportResult& result_;
   int done_ = 0;
   bool connectionLost_ = false;
-  std::optional<FinishedReader> storing_;  // the reader whose photo is being stored
-  PhotoStoreWorker storer_;               // the only user of the session while the run lasts
+  std::deque<FinishedReader> storing_;  // the readers whose photos are being stored, oldest first
+  OrderedStores stores_;               // the only user of the sessions while the run lasts
   PhotosAhead photos_;                    // last: its workers end first
 };
 
@@ -253,7 +263,8 @@ std::string SummaryLine(const ImportResult& result) {
 std::string DatabaseLostMessage(const ImportResult& result) {
   const FinishedReader& reader = result.lastReader;
   return "与数据库服务器的连接已断开，重新连接也未成功，导入已停止。最后处理的读者：证号 " + reader.cardNumber +
-         "，姓名 " + reader.name + "，文件 " + reader.path + "，其相片未能保存；之后的读者都未处理。" +
+         "，姓名 " + reader.name + "，文件 " + reader.path +
+         (reader.outcome == ReaderOutcome::Stored ? "，其相片已保存" : "，其相片未能保存") + "；之后的读者都未处理。" +
          "请在数据库服务器恢复后重新导入。数据库的提示：" + result.error;
 }
 
@@ -288,7 +299,11 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.folder = folder.folder();
   result.pictures = folder.Pictures();
   std::optional<PhotoBackup> backup;
-  Run run(session, photoGuard, StoreActionFor(options, backup), observer, *source, plan, options.jobs, result);
+  const StoreAction store = StoreActionFor(options, backup);
+  // A replacing run's store keeps what it backed up per card number: it stores on one connection.
+  auto moreConnections = backup ? std::vector<std::unique_ptr<data::Session>>()
+                                : MoreStoreConnections(session, options.storeConnections);
+  Run run(session, std::move(moreConnections), photoGuard, store, observer, *source, plan, options.jobs, result);
   for (std::size_t i = 0; i < rows.size() && !run.ConnectionLost(); ++i) {
     observer.ProcessEvents();
     if (observer.ShouldStop()) {

@@ -42,6 +42,9 @@ struct ImportOptions {
   std::string backupRoot;
   // Photos read, decoded and normalized at once, each on a worker thread of its own: 0 for one per core.
   int jobs = 0;
+  // Connections that store at once where the server can work on several stores (PostgreSQL, SQL Server;
+  // see MoreStoreConnections), the run's session being the first. A replacing run with backups uses one.
+  int storeConnections = 2;
 };
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between
@@ -119,7 +122,10 @@ struct ImportResult {
   int stored = 0;    // photos stored
   int failed = 0;    // files found that could not be normalized or stored
   int noFile = 0;    // readers without a photo file
-  FinishedReader lastReader;  // with DatabaseLost: the reader whose store found the server gone (failed)
+  // With DatabaseLost: the last reader handled. That is the reader whose store found the server gone
+  // (failed), or, where a store on another connection was in flight then, the last such reader (which
+  // may have been stored before the server went).
+  FinishedReader lastReader;
   // For the run report: every finished reader in reader order, and the folder's picture files.
   std::vector<FinishedReader> readers;
   std::string folder;

@@ -15,7 +15,8 @@
 // server's own work not included) per photo against a bare decode of the same files, and the cores it kept
 // busy on average (on a shared machine, fewer than the workers when other work takes the rest); the share
 // of the run outside decoding and normalization; waits for the store worker; resident memory.
-// --connections N stores the pooled runs' photos on N connections at once (an experiment, see RunPooled);
+// --connections N stores on N connections at once: the engine's (ImportOptions::storeConnections, only where
+// the server can store in parallel) and the pooled runs' (see RunPooled);
 // --sqlite-journal MODE sets SQLite's journal mode on the benchmark's own database; --no-store drops the
 // pooled runs' photos instead of storing them (the pool alone, as if the database kept up with anything).
 //
@@ -184,12 +185,14 @@ struct TimingObserver : photoimport::ImportObserver {
   }
 };
 
-RunFigures RunEngine(data::Session& session, const std::string& folder, int jobs) {
+RunFigures RunEngine(data::Session& session, const std::string& folder, int jobs, int connections) {
   photoimport::ImportOptions options;
   options.folder = folder;
   options.jobs = jobs;
+  options.storeConnections = connections;
   TimingObserver observer;
   RunFigures figures{"engine, " + std::to_string(jobs) + (jobs == 1 ? " job" : " jobs")};
+  if (connections > 1) figures.name += ", " + std::to_string(connections) + " connections";
   figures.engine = true;
   const double cpuStart = ProcessCpuSeconds();
   const auto start = Clock::now();
@@ -373,7 +376,7 @@ int main(int argc, char** argv) {
     double engineOnePerSecond = 0;
     for (const int count : engine ? workers : std::vector<int>{}) {
       MakeReaders(*sessions.front(), readers);
-      const RunFigures run = RunEngine(*sessions.front(), folder, count);
+      const RunFigures run = RunEngine(*sessions.front(), folder, count, connections);
       if (count == 1) engineOnePerSecond = run.stored / run.wall;
       Report(run, barePerPhoto, count == 1 ? 0 : engineOnePerSecond);
       allStored &= run.stored == readers;

@@ -41,7 +41,7 @@ const std::string kUsage = std::string(
     "         [--map FILE]\n"
     "         [--backup DIR | --no-backup]\n"
     "         ") + tools::kConnectionSynopsis + " [--timeout SECONDS]\n" +
-    "         [--jobs N]\n"
+    "         [--jobs N] [--connections N]\n"
     "      Stores the photos of DIR into the readers' pe_photo, as the window's start button does.\n"
     "      DIR may be a .zip archive (any letter case): its entries stand for the folder's files; a\n"
     "      damaged archive refuses the run (exit 2).\n"
@@ -79,6 +79,9 @@ const std::string kUsage = std::string(
     "                  30 for a statement)\n"
     "      --jobs      photos read, decoded and normalized at once, each on a thread of its own (1-64;\n"
     "                  default one per processor core); they are stored and reported in reader order\n"
+    "      --connections  connections that store photos at once (1-8, default 2; PostgreSQL and SQL\n"
+    "                  Server only, a run that backs up what it replaces uses one): while one store\n"
+    "                  waits for the server, the next reader's photo is stored on another connection\n"
     "      Check first with --dry-run --report FILE, then run the same command without --dry-run.\n"
     "      Prints a progress line per reader on standard output and, as its last line,\n"
     "      selected=N stored=N failed=N nofile=N; each failed file on standard error with its reason.\n"
@@ -177,7 +180,8 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
 
 const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
                                               "--department", "--dsn", "--user", "--password",
-                                              "--password-file", "--timeout", "--report", "--backup", "--map", "--jobs"};
+                                              "--password-file", "--timeout", "--report", "--backup", "--map", "--jobs",
+                                              "--connections"};
 
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
   int seconds = 0;
@@ -187,9 +191,10 @@ bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeou
   return true;
 }
 
-bool ParseJobs(const std::string& text, int& jobs) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-  return error == std::errc() && end == text.data() + text.size() && jobs >= 1 && jobs <= 64;
+// A whole number from 1 to most.
+bool ParseCount(const std::string& text, int most, int& count) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  return error == std::errc() && end == text.data() + text.size() && count >= 1 && count <= most;
 }
 
 // Empty when the arguments are sound, else the problem.
@@ -246,7 +251,9 @@ std::string Parse(int argc, char** argv, Arguments& args) {
     } else if (option == "--timeout") {
       if (!ParseTimeout(value, args.timeouts)) return "bad --timeout " + value + " (whole seconds, 1 or more)";
     } else if (option == "--jobs") {
-      if (!ParseJobs(value, args.options.jobs)) return "bad --jobs " + value + " (1 to 64)";
+      if (!ParseCount(value, 64, args.options.jobs)) return "bad --jobs " + value + " (1 to 64)";
+    } else if (option == "--connections") {
+      if (!ParseCount(value, 8, args.options.storeConnections)) return "bad --connections " + value + " (1 to 8)";
     } else {
       return "unknown option " + option;
     }

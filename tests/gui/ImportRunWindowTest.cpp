@@ -179,11 +179,12 @@ TEST_P(ImportRunWindowTest, ExitDuringARunStopsAfterTheCurrentReader) {
 
   ASSERT_GE(boxes.boxes().size(), 2u);
   EXPECT_EQ(boxes.boxes()[1].buttons, QMessageBox::Yes | QMessageBox::No);
-  // The first reader's progress comes once the second reader is shown (the first photo is stored while
-  // the second is normalized): the run ends after that second reader.
-  EXPECT_TRUE(shown.startsWith(QString("证号：")));
+  // The first reader's progress comes once a later reader is shown (photos are stored while the next
+  // ones are normalized; on PostgreSQL two at once): the run ends after that reader, A0000N.
+  ASSERT_TRUE(shown.startsWith(QString("证号：A0000"))) << shown.toStdString();
   EXPECT_TRUE(HasPhoto(shown.mid(3).toStdString()));
-  EXPECT_EQ(LastLogLine(), QString("共选择读者 3 人，导入相片 2 张，失败 0 个，无相片文件 0 人"));
+  const QString readers = shown.right(1);
+  EXPECT_EQ(LastLogLine(), QString("共选择读者 3 人，导入相片 %1 张，失败 0 个，无相片文件 0 人").arg(readers));
   EXPECT_FALSE(window_->isVisible());
 }
 

@@ -515,8 +515,9 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
   }
   server->RegisterDataSource("CardPhotoLost");
   scratch.Write("password.txt", "libtest\n");
+  // One store at a time: the readers after the locked one wait for it (two connections: see below).
   const std::string command = kCardPhoto + " import --folder " + ShellQuoted(photos.path()) +
-                              " --dsn CardPhotoLost --user libtest --password-file " +
+                              " --dsn CardPhotoLost --user libtest --connections 1 --password-file " +
                               ShellQuoted(scratch.PathOf("password.txt"));
 
   {
@@ -554,6 +555,55 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
   for (const std::string& card : cards) EXPECT_EQ(admin->ReadPhoto(card), normalized.bytes) << card;
 }
 
+// On two connections the reader after a locked one is stored meanwhile; when the server then stops, the
+// run reports both in reader order and the message names the last reader handled, whose photo is stored.
+TEST(ImportCommandServerTest, ServerStoppedWithTwoStoresInFlightNamesTheLastReaderHandled) {
+  if (!TestDatabase::Create(Backend::Postgres)) GTEST_SKIP() << "no PostgreSQL";
+  auto server = testsupport::ThrowawayPostgres::Start();
+  ASSERT_TRUE(server);
+  ScratchFolder photos, scratch;
+  const std::string photo = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
+  const std::vector<std::string> cards = {"A00001", "A00002", "A00003", "A00004", "A00005"};
+  auto admin = std::make_unique<data::Session>();
+  admin->ConnectString(server->ConnectionString());
+  for (const std::string& card : cards) {
+    admin->Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values (?, '读者', '正常')"}, {card});
+    std::filesystem::copy_file(photo, photos.PathOf(card + ".jpg"));
+  }
+  server->RegisterDataSource("CardPhotoLostTwice");
+  scratch.Write("password.txt", "libtest\n");
+  const std::string command = kCardPhoto + " import --folder " + ShellQuoted(photos.path()) +
+                              " --dsn CardPhotoLostTwice --user libtest --connections 2 --password-file " +
+                              ShellQuoted(scratch.PathOf("password.txt"));
+  {
+    testsupport::RowLock lock(Backend::Postgres, server->ConnectionString(), "A00003");
+    FILE* run = StartCommandLine(command, scratch);
+    ASSERT_NE(run, nullptr);
+    ASSERT_TRUE(lock.AwaitWaiter());
+    // A00004's store runs on the other connection while A00003's waits; A00005's waits for a connection.
+    bool fourthStored = false;
+    for (int i = 0; i < 200 && !fourthStored; ++i) {
+      fourthStored = !admin->ReadPhoto("A00004").value_or(data::Bytes()).empty();
+      if (!fourthStored) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(fourthStored);
+    admin.reset();
+    ASSERT_TRUE(server->Stop());
+    const Output output = FinishCommandLine(run, scratch);
+    EXPECT_EQ(output.exitCode, 3) << output.err;
+    EXPECT_NE(output.err.find(photos.PathOf("A00003.jpg") + " 未能保存："), std::string::npos) << output.err;
+    EXPECT_NE(output.err.find("证号 A00004"), std::string::npos) << output.err;
+    EXPECT_NE(output.err.find("其相片已保存；之后的读者都未处理"), std::string::npos) << output.err;
+    EXPECT_EQ(output.LastLine(), "selected=5 stored=3 failed=1 nofile=0");
+  }
+  ASSERT_TRUE(server->StartAgain());
+  admin = std::make_unique<data::Session>();
+  admin->ConnectString(server->ConnectionString());
+  EXPECT_EQ(admin->ReadPhoto("A00003"), data::Bytes());
+  EXPECT_EQ(admin->ReadPhoto("A00005"), data::Bytes());
+  EXPECT_FALSE(admin->ReadPhoto("A00004").value_or(data::Bytes()).empty());
+}
+
 // Ctrl-C while a store waits for a row another program holds locked: the first cancels that store and
 // stops after the current reader, with the summary; a second one ends the program at once. Either way
 // each photo is stored whole or not at all.
@@ -568,10 +618,11 @@ TEST(ImportCommandServerTest, CtrlCCancelsAStoreThatWaitsAndASecondStopsAtOnce) 
   const TestDatabase::Dsn dsn = db->RegisterDataSource("CardPhotoInterrupted");
   scratch.Write("password.txt", dsn.password + "\n");
   const std::string pidFile = scratch.PathOf("pid");
-  // The shell writes its process number and becomes card-photo.
+  // The shell writes its process number and becomes card-photo. One store at a time, so that the stop
+  // comes one reader behind the store that waits.
   const std::string command = "echo $$ >" + ShellQuoted(pidFile) + "; exec " + kCardPhoto + " import --folder " +
                               ShellQuoted(photos.path()) + " --dsn " + dsn.name + " --user " + ShellQuoted(dsn.user) +
-                              " --password-file " + ShellQuoted(scratch.PathOf("password.txt"));
+                              " --connections 1 --password-file " + ShellQuoted(scratch.PathOf("password.txt"));
   for (const int interrupts : {1, 2}) {
     SCOPED_TRACE(interrupts);
     db->Exec("delete from lib_people");

@@ -663,6 +663,7 @@ TEST_P(ImportRunTest, StopCancelsAStoreWaitingForALockedRow) {
     Photo(std::string(id) + ".jpg");
   }
   session_.SetTimeouts({.loginSeconds = 15, .statementSeconds = 600});  // not what ends the wait
+  options_.storeConnections = 1;  // the stop then comes one reader behind the store that waits
   std::optional<RowLock> lock;
   observer_.onReaderShown = [&](const std::string& card) {
     if (observer_.cardNumbers.size() == 2) lock.emplace(*db_, card);
@@ -684,6 +685,49 @@ TEST_P(ImportRunTest, StopCancelsAStoreWaitingForALockedRow) {
   ASSERT_EQ(observer_.cardNumbers.size(), 3u);
   EXPECT_EQ(observer_.reasons[observer_.cardNumbers[1]], "保存已取消");
   EXPECT_EQ(Stored(observer_.cardNumbers[1]), data::Bytes());
+}
+
+// On PostgreSQL the run stores on two connections: while the first reader's store waits for a row that
+// another session holds, the second reader's photo is stored on the other connection. Outcomes still come
+// in reader order, and with one connection the second reader waits.
+TEST_P(ImportRunTest, ASecondConnectionStoresWhileTheFirstWaits) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "SQLite stores on one connection: its writers take turns";
+  for (const char* id : {"A00001", "A00002", "A00003"}) {
+    Add({.id = id});
+    Photo(std::string(id) + ".jpg");
+  }
+  for (const int connections : {2, 1}) {
+    SCOPED_TRACE(connections);
+    db_->Exec("update lib_people set pe_photo=null");
+    observer_ = RecordingObserver{};
+    options_.storeConnections = connections;
+    session_.SetTimeouts({.loginSeconds = 15, .statementSeconds = 3});
+    std::optional<RowLock> lock;
+    bool secondStoredWhileFirstWaited = false;
+    observer_.onReaderShown = [&](const std::string& card) {
+      if (observer_.cardNumbers.size() == 1) lock.emplace(*db_, card);
+    };
+    // Asked while the run waits for the oldest store: the first reader's, held by the lock.
+    observer_.cancelStore = [&] {
+      if (lock && !Stored(observer_.cardNumbers.at(1)).value_or(data::Bytes()).empty()) {
+        secondStoredWhileFirstWaited = true;
+        lock.reset();
+      }
+      return false;
+    };
+    const ImportResult result = Run();
+    lock.reset();
+    EXPECT_EQ(secondStoredWhileFirstWaited, connections == 2);
+    ASSERT_EQ(observer_.finished.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(observer_.finished[i].cardNumber, observer_.cardNumbers[i]);
+    if (connections == 2) {
+      EXPECT_EQ(result.stored, 3);
+    } else {
+      // One connection: the first store waits out the statement timeout, the others follow it.
+      EXPECT_EQ(result.stored, 2);
+      EXPECT_EQ(observer_.reasons[observer_.cardNumbers[0]], "等待数据库超时，读者记录可能正被其他程序占用");
+    }
+  }
 }
 
 // The connection ends under the run (the server process of the session is ended): the store connects
