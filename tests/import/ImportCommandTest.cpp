@@ -497,36 +497,54 @@ TEST_P(ImportCommandTest, ZipArchiveRunStoresWhatTheFolderRunStores) {
 INSTANTIATE_TEST_SUITE_P(Backends, ImportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 
+// Runs against a throwaway PostgreSQL server of the test's own, which the test stops and starts again:
+// readers A00001 to A00005 without photos, a photo file for each.
+class StoppedServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!TestDatabase::Create(Backend::Postgres)) GTEST_SKIP() << "no PostgreSQL";
+    server_ = testsupport::ThrowawayPostgres::Start();
+    ASSERT_TRUE(server_);
+    admin_ = Connect();
+    for (const std::string& card : cards_) {
+      admin_->Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values (?, '读者', '正常')"}, {card});
+      std::filesystem::copy_file(photo_, photos_.PathOf(card + ".jpg"));
+    }
+    server_->RegisterDataSource("CardPhotoLost");
+    scratch_.Write("password.txt", "libtest\n");
+  }
+
+  std::unique_ptr<data::Session> Connect() {
+    auto session = std::make_unique<data::Session>();
+    session->ConnectString(server_->ConnectionString());
+    return session;
+  }
+
+  std::string Command(int connections) {
+    return kCardPhoto + " import --folder " + ShellQuoted(photos_.path()) + " --dsn CardPhotoLost --user libtest" +
+           " --connections " + std::to_string(connections) + " --password-file " +
+           ShellQuoted(scratch_.PathOf("password.txt"));
+  }
+
+  const std::string photo_ = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
+  const std::vector<std::string> cards_ = {"A00001", "A00002", "A00003", "A00004", "A00005"};
+  std::unique_ptr<testsupport::ThrowawayPostgres> server_;
+  std::unique_ptr<data::Session> admin_;
+  ScratchFolder photos_, scratch_;
+};
+
 // The database server stops while a run waits for a row another program holds locked: the run stops with
 // one message and exit status 3, every photo is stored whole or not at all, and a second run, once the
-// server is back, stores the rest.
-TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
-  if (!TestDatabase::Create(Backend::Postgres)) GTEST_SKIP() << "no PostgreSQL";
-  auto server = testsupport::ThrowawayPostgres::Start();
-  ASSERT_TRUE(server);
-  ScratchFolder photos, scratch;
-  const std::string photo = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
-  const std::vector<std::string> cards = {"A00001", "A00002", "A00003", "A00004", "A00005"};
-  auto admin = std::make_unique<data::Session>();
-  admin->ConnectString(server->ConnectionString());
-  for (const std::string& card : cards) {
-    admin->Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values (?, '读者', '正常')"}, {card});
-    std::filesystem::copy_file(photo, photos.PathOf(card + ".jpg"));
-  }
-  server->RegisterDataSource("CardPhotoLost");
-  scratch.Write("password.txt", "libtest\n");
-  // One store at a time: the readers after the locked one wait for it (two connections: see below).
-  const std::string command = kCardPhoto + " import --folder " + ShellQuoted(photos.path()) +
-                              " --dsn CardPhotoLost --user libtest --connections 1 --password-file " +
-                              ShellQuoted(scratch.PathOf("password.txt"));
-
+// server is back, stores the rest. One store at a time: the readers after the locked one wait for it.
+TEST_F(StoppedServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
+  const std::string command = Command(1);
   {
-    testsupport::RowLock lock(Backend::Postgres, server->ConnectionString(), "A00003");
-    FILE* run = StartCommandLine(command, scratch);
+    testsupport::RowLock lock(Backend::Postgres, server_->ConnectionString(), "A00003");
+    FILE* run = StartCommandLine(command, scratch_);
     ASSERT_NE(run, nullptr);
     ASSERT_TRUE(lock.AwaitWaiter());  // the run's store of A00003
-    ASSERT_TRUE(server->Stop());
-    const Output output = FinishCommandLine(run, scratch);
+    ASSERT_TRUE(server_->Stop());
+    const Output output = FinishCommandLine(run, scratch_);
     EXPECT_EQ(output.exitCode, 3) << output.err;
     EXPECT_NE(output.err.find("与数据库服务器的连接已断开"), std::string::npos) << output.err;
     EXPECT_NE(output.err.find("证号 A00003"), std::string::npos) << output.err;
@@ -535,73 +553,54 @@ TEST(ImportCommandServerTest, ServerStoppedMidRunStopsTheRunWithExitThree) {
     EXPECT_EQ(output.LastLine(), "selected=5 stored=2 failed=1 nofile=0");
   }
 
-  ASSERT_TRUE(server->StartAgain());
-  admin = std::make_unique<data::Session>();
-  admin->ConnectString(server->ConnectionString());
+  ASSERT_TRUE(server_->StartAgain());
+  admin_ = Connect();
   imaging::MemoryStream normalized;
-  ASSERT_TRUE(imaging::MakePhotoStream(photo, normalized));
+  ASSERT_TRUE(imaging::MakePhotoStream(photo_, normalized));
   int stored = 0;
-  for (const std::string& card : cards) {
-    const data::Bytes value = admin->ReadPhoto(card).value_or(data::Bytes());
+  for (const std::string& card : cards_) {
+    const data::Bytes value = admin_->ReadPhoto(card).value_or(data::Bytes());
     EXPECT_TRUE(value.empty() || value == normalized.bytes) << card;  // nothing half-written
     stored += value.empty() ? 0 : 1;
   }
   EXPECT_EQ(stored, 2);
-  EXPECT_EQ(admin->ReadPhoto("A00003"), data::Bytes());
+  EXPECT_EQ(admin_->ReadPhoto("A00003"), data::Bytes());
 
-  const Output again = RunCommandLine(command, scratch);
+  const Output again = RunCommandLine(command, scratch_);
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(again.LastLine(), "selected=3 stored=3 failed=0 nofile=0");
-  for (const std::string& card : cards) EXPECT_EQ(admin->ReadPhoto(card), normalized.bytes) << card;
+  for (const std::string& card : cards_) EXPECT_EQ(admin_->ReadPhoto(card), normalized.bytes) << card;
 }
 
 // On two connections the reader after a locked one is stored meanwhile; when the server then stops, the
 // run reports both in reader order and the message names the last reader handled, whose photo is stored.
-TEST(ImportCommandServerTest, ServerStoppedWithTwoStoresInFlightNamesTheLastReaderHandled) {
-  if (!TestDatabase::Create(Backend::Postgres)) GTEST_SKIP() << "no PostgreSQL";
-  auto server = testsupport::ThrowawayPostgres::Start();
-  ASSERT_TRUE(server);
-  ScratchFolder photos, scratch;
-  const std::string photo = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
-  const std::vector<std::string> cards = {"A00001", "A00002", "A00003", "A00004", "A00005"};
-  auto admin = std::make_unique<data::Session>();
-  admin->ConnectString(server->ConnectionString());
-  for (const std::string& card : cards) {
-    admin->Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values (?, '读者', '正常')"}, {card});
-    std::filesystem::copy_file(photo, photos.PathOf(card + ".jpg"));
-  }
-  server->RegisterDataSource("CardPhotoLostTwice");
-  scratch.Write("password.txt", "libtest\n");
-  const std::string command = kCardPhoto + " import --folder " + ShellQuoted(photos.path()) +
-                              " --dsn CardPhotoLostTwice --user libtest --connections 2 --password-file " +
-                              ShellQuoted(scratch.PathOf("password.txt"));
+TEST_F(StoppedServerTest, ServerStoppedWithTwoStoresInFlightNamesTheLastReaderHandled) {
   {
-    testsupport::RowLock lock(Backend::Postgres, server->ConnectionString(), "A00003");
-    FILE* run = StartCommandLine(command, scratch);
+    testsupport::RowLock lock(Backend::Postgres, server_->ConnectionString(), "A00003");
+    FILE* run = StartCommandLine(Command(2), scratch_);
     ASSERT_NE(run, nullptr);
     ASSERT_TRUE(lock.AwaitWaiter());
     // A00004's store runs on the other connection while A00003's waits; A00005's waits for a connection.
     bool fourthStored = false;
     for (int i = 0; i < 200 && !fourthStored; ++i) {
-      fourthStored = !admin->ReadPhoto("A00004").value_or(data::Bytes()).empty();
+      fourthStored = !admin_->ReadPhoto("A00004").value_or(data::Bytes()).empty();
       if (!fourthStored) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(fourthStored);
-    admin.reset();
-    ASSERT_TRUE(server->Stop());
-    const Output output = FinishCommandLine(run, scratch);
+    admin_.reset();
+    ASSERT_TRUE(server_->Stop());
+    const Output output = FinishCommandLine(run, scratch_);
     EXPECT_EQ(output.exitCode, 3) << output.err;
-    EXPECT_NE(output.err.find(photos.PathOf("A00003.jpg") + " 未能保存："), std::string::npos) << output.err;
+    EXPECT_NE(output.err.find(photos_.PathOf("A00003.jpg") + " 未能保存："), std::string::npos) << output.err;
     EXPECT_NE(output.err.find("证号 A00004"), std::string::npos) << output.err;
     EXPECT_NE(output.err.find("其相片已保存；之后的读者都未处理"), std::string::npos) << output.err;
     EXPECT_EQ(output.LastLine(), "selected=5 stored=3 failed=1 nofile=0");
   }
-  ASSERT_TRUE(server->StartAgain());
-  admin = std::make_unique<data::Session>();
-  admin->ConnectString(server->ConnectionString());
-  EXPECT_EQ(admin->ReadPhoto("A00003"), data::Bytes());
-  EXPECT_EQ(admin->ReadPhoto("A00005"), data::Bytes());
-  EXPECT_FALSE(admin->ReadPhoto("A00004").value_or(data::Bytes()).empty());
+  ASSERT_TRUE(server_->StartAgain());
+  admin_ = Connect();
+  EXPECT_EQ(admin_->ReadPhoto("A00003"), data::Bytes());
+  EXPECT_EQ(admin_->ReadPhoto("A00005"), data::Bytes());
+  EXPECT_FALSE(admin_->ReadPhoto("A00004").value_or(data::Bytes()).empty());
 }
 
 // Ctrl-C while a store waits for a row another program holds locked: the first cancels that store and
