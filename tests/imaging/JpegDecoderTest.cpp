@@ -40,8 +40,9 @@ Bytes ReadFile(const std::string& path) {
 
 Bytes Sample(const std::string& name) { return ReadFile(SamplePath(name)); }
 
-// A PGM (P5) or PPM (P6) file as djpeg writes it, turned into working-image pixels.
-WorkingImage ParsePnm(const Bytes& file) {
+// A PGM (P5) or PPM (P6) file as djpeg writes it, turned into working-image pixels (unused where djpeg
+// cannot run).
+[[maybe_unused]] WorkingImage ParsePnm(const Bytes& file) {
   std::string header(file.begin(), file.begin() + std::min<std::size_t>(file.size(), 64));
   std::istringstream fields(header);
   std::string magic;
