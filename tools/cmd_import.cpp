@@ -178,9 +178,9 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
   }
 }
 
-const std::set<std::string> kValueOptions = {"--folder", "--by",       "--rule",          "--category",
-                                              "--department", "--dsn", "--user", "--password",
-                                              "--password-file", "--timeout", "--report", "--backup", "--map", "--jobs",
+// Besides the connection options (tools::kConnectionOptions).
+const std::set<std::string> kValueOptions = {"--folder", "--by",     "--rule",   "--category", "--department",
+                                              "--timeout", "--report", "--backup", "--map",      "--jobs",
                                               "--connections"};
 
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
@@ -217,7 +217,8 @@ std::string Parse(int argc, char** argv, Arguments& args) {
     if (option == "--" && i + 1 == argc) break;
     if (option == "--" || option.size() < 2 || option[0] != '-')
       return "unexpected argument " + std::string(option == "--" ? argv[i + 1] : option);
-    if (!kValueOptions.contains(option)) return "unknown option " + option;
+    if (!kValueOptions.contains(option) && !tools::kConnectionOptions.contains(option))
+      return "unknown option " + option;
     if (i + 1 >= argc) return "missing value for " + option;
     const std::string value = argv[++i];
     if (option == "--folder") {

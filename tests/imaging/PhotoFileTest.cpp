@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-
 #include <cstdio>
 #include <filesystem>
 #include <functional>
