@@ -35,7 +35,16 @@ data::StoreResult PredictReconnecting(data::Session& session, const std::string&
 }
 
 PhotoStoreWorker::PhotoStoreWorker(data::Session& session, StoreAction action)
-    : session_(session), action_(std::move(action)), thread_([this](std::stop_token stop) { Serve(stop); }) {}
+    : session_(session), action_(std::move(action)), thread_([this] { Serve(); }) {}
+
+PhotoStoreWorker::~PhotoStoreWorker() {
+  {
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
 
 void PhotoStoreWorker::Store(const std::string& cardNumber, imaging::MemoryStream& photo, data::PhotoGuard guard) {
   {
@@ -68,9 +77,11 @@ data::StoreResult PhotoStoreWorker::TakeResult() {
 }
 
 // A request once taken is always carried out, also when the worker is being destroyed.
-void PhotoStoreWorker::Serve(std::stop_token stop) {
+void PhotoStoreWorker::Serve() {
   std::unique_lock lock(mutex_);
-  while (changed_.wait(lock, stop, [this] { return state_ == State::Requested; })) {
+  for (;;) {
+    changed_.wait(lock, [this] { return ending_ || state_ == State::Requested; });
+    if (state_ != State::Requested) return;
     lock.unlock();
     data::StoreResult result = action_(session_, cardNumber_, photo_.bytes, guard_);
     lock.lock();

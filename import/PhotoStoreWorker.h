@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <span>
-#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -39,6 +38,7 @@ data::StoreResult PredictReconnecting(data::Session& session, const std::string&
 class PhotoStoreWorker {
  public:
   explicit PhotoStoreWorker(data::Session& session, StoreAction action = StoreReconnecting);
+  ~PhotoStoreWorker();  // lets a store in flight finish, then ends the thread
   PhotoStoreWorker(const PhotoStoreWorker&) = delete;
   PhotoStoreWorker& operator=(const PhotoStoreWorker&) = delete;
 
@@ -55,20 +55,24 @@ class PhotoStoreWorker {
 
  private:
   enum class State { Idle, Requested, Finished };
-  void Serve(std::stop_token stop);
+  void Serve();
   data::StoreResult TakeResult();
 
   data::Session& session_;
   const StoreAction action_;
   std::mutex mutex_;
-  std::condition_variable_any changed_;
+  // A plain condition variable and flag, not std::jthread's stop token: in the Windows build (MinGW's
+  // GCC 12 library over winpthreads), a std::condition_variable_any wait can miss the stop token's
+  // wake-up, and the join then waits for ever (a few times in ten thousand worker ends under Wine).
+  std::condition_variable changed_;
   // Guarded by mutex_; handed over with the request.
   State state_ = State::Idle;
+  bool ending_ = false;
   std::string cardNumber_;
   imaging::MemoryStream photo_;
   data::PhotoGuard guard_ = data::PhotoGuard::Empty;
   data::StoreResult result_;
-  std::jthread thread_;  // last: stopped and joined first, while the members above still exist
+  std::thread thread_;  // last: started once the members above exist
 };
 
 }  // namespace photoimport
