@@ -67,6 +67,8 @@ DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::str
     // HYT00/HYT01: the driver's own timeouts; 57014: PostgreSQL's statement timeout (a cancel of our
     // own is recognised by the statement that was cancelled); 55P03: a lock that could not be had.
     if (state == "HYT00" || state == "HYT01" || state == "57014" || state == "55P03") return DbFailure::TimedOut;
+    // 40001: a serialization failure (SQL Server's deadlock victim); 40P01: PostgreSQL's deadlock.
+    if (state == "40001" || state == "40P01") return DbFailure::Conflict;
   }
   // SQLite gives up on a database that another connection holds locked once its busy timeout ends.
   if (Contains(text, "database is locked")) return DbFailure::TimedOut;

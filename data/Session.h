@@ -19,6 +19,8 @@ enum class DbFailure {
   ConnectionLost,  // the connection to the server is gone (SQLSTATE class 08, server shut down)
   TimedOut,        // the statement ran out of time (statement timeout, lock wait, busy database)
   Cancelled,       // Session::Cancel() ended it
+  Conflict,        // the server ended it to resolve a conflict with another session (a deadlock, a
+                   // serialization failure): it changed nothing and may be run again
 };
 
 // A failure reported by the driver manager, the driver or the server. what() is the diagnostic

@@ -12,6 +12,9 @@ std::optional<data::StoreOutcome> OutcomeOf(data::DbFailure failure) {
     case data::DbFailure::ConnectionLost: return data::StoreOutcome::ConnectionLost;
     case data::DbFailure::TimedOut: return data::StoreOutcome::TimedOut;
     case data::DbFailure::Cancelled: return data::StoreOutcome::Cancelled;
+    // A read ended for a conflict with another session: the reader fails with the server's words (a
+    // replacing run stores on one connection, so the other session is not one of its own).
+    case data::DbFailure::Conflict: return data::StoreOutcome::DatabaseError;
     case data::DbFailure::Statement: break;
   }
   return std::nullopt;

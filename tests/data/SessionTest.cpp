@@ -363,6 +363,41 @@ TEST_P(SessionTest, LostConnectionIsRecognisedAndReconnectMakesItAgain) {
   EXPECT_EQ(Count(), 1);
 }
 
+// The server ends a store to resolve a conflict with another session (here a trigger reports a deadlock
+// for the first few updates): the store is made again and changes the photo once, or, while the conflict
+// lasts, fails with the server's words and leaves the old photo.
+TEST_P(SessionTest, StoreEndedForAConflictWithAnotherSessionIsMadeAgain) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "an embedded database ends no statement for another session";
+  db_->Exec("create sequence store_conflicts");
+  db_->Exec("create table conflicts_wanted (n integer)");
+  // A sequence, as its count outlives the statement that the error rolls back. (One statement with
+  // semicolons inside: not through Exec, which splits at them.)
+  db_->AdminSession().Execute({"create function report_a_deadlock() returns trigger language plpgsql as $$ begin "
+            "if nextval('store_conflicts') <= (select n from conflicts_wanted) then "
+            "raise exception 'deadlock detected' using errcode = 'deadlock_detected'; end if; "
+            "return new; end $$"});
+  db_->Exec("create trigger deadlocks before update on lib_people for each row execute function report_a_deadlock()");
+  const data::Bytes photo = testsupport::MakeSamplePhoto();
+  const struct {
+    int conflicts;
+    StoreOutcome outcome;
+  } cases[] = {{2, StoreOutcome::Stored}, {3, StoreOutcome::DatabaseError}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.conflicts);
+    db_->Exec("delete from lib_people");
+    AddReader("A1");
+    db_->Exec("delete from conflicts_wanted");
+    db_->Exec("insert into conflicts_wanted values (" + std::to_string(c.conflicts) + ")");
+    db_->Exec("select setval('store_conflicts', 1, false)");
+    const data::StoreResult result = data::StorePhoto(session_, "A1", photo, PhotoGuard::Empty);
+    EXPECT_EQ(result.outcome, c.outcome) << result.driverText;
+    EXPECT_EQ(session_.ReadPhoto("A1"), c.outcome == StoreOutcome::Stored ? photo : data::Bytes());
+    if (c.outcome != StoreOutcome::Stored) {
+      EXPECT_NE(result.driverText.find("deadlock detected"), std::string::npos) << result.driverText;
+    }
+  }
+}
+
 TEST(SessionTimeoutTest, LoginToAServerThatNeverAnswersEnds) {
 #ifdef _WIN32
   GTEST_SKIP() << "the silent server is made of POSIX sockets; the login timeout is the driver's own";
@@ -412,6 +447,12 @@ TEST(DbFailureTest, DriverDiagnosticsAreClassified) {
       {{"55P03"}, "ERROR: canceling statement due to lock timeout", DbFailure::TimedOut},
       {{"HY000"}, "[SQLite]database is locked (5)", DbFailure::TimedOut},
       {{"HY008"}, "Operation canceled", DbFailure::Cancelled},
+      // SQL Server's deadlock victim; PostgreSQL's deadlock and serialization failure.
+      {{"40001"}, "[Microsoft][ODBC SQL Server Driver][SQL Server]Transaction (Process ID 57) was deadlocked on "
+                  "lock resources with another process and has been chosen as the deadlock victim. Rerun the transaction.",
+       DbFailure::Conflict},
+      {{"40P01"}, "ERROR: deadlock detected", DbFailure::Conflict},
+      {{"40001"}, "ERROR: could not serialize access due to concurrent update", DbFailure::Conflict},
       // A statement the server refuses.
       {{"42P01"}, "ERROR: relation \"no_such_table\" does not exist", DbFailure::Statement},
       {{"HY000"}, "[SQLite]photo refused (19)", DbFailure::Statement},

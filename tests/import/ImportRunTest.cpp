@@ -799,9 +799,11 @@ TEST_P(ImportRunTest, SeveralWorkersReportEverythingInReaderOrder) {
     const ImportResult several = Run();
     EXPECT_EQ(observer_.calls, oneWorker);
     EXPECT_EQ(SummaryLine(several), SummaryLine(one));
-    for (const FinishedReader& reader : observer_.finished)
-      if (reader.outcome == ReaderOutcome::Stored)
+    for (const FinishedReader& reader : observer_.finished) {
+      if (reader.outcome == ReaderOutcome::Stored) {
         EXPECT_EQ(Stored(reader.cardNumber), Normalized(reader.path)) << reader.cardNumber;
+      }
+    }
   }
 }
 
