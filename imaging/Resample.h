@@ -34,6 +34,7 @@ class StreamingResampler {
     int sourceRow;
     float weight;
     float smallestSoFar;  // the smallest nonzero weight of the band's rows up to this one
+    int edgeWeights = -1;  // its pixel weights in Plan::edgeRowWeights, when made there
   };
   // What depends only on the sizes: the terms of the destination rows, the column groups, the pixel
   // weights of inner rows. Pictures of one size (ID photos all have the same) share one.
@@ -43,6 +44,9 @@ class StreamingResampler {
     int sumRows = 0;                     // destination rows open at once at most
     ColumnGroups groups;
     PixelWeights unitRowWeights;
+    // The pixel weights of every row weight other than 1 (a band's first and last rows), made once with
+    // the plan where they take little memory; otherwise each picture makes them as it needs them.
+    std::vector<PixelWeights> edgeRowWeights;
   };
   static std::shared_ptr<const Plan> PlanFor(int sourceWidth, int sourceHeight, int width, int height);
   static std::shared_ptr<const Plan> MakePlan(int sourceWidth, int sourceHeight, int width, int height);
@@ -52,7 +56,7 @@ class StreamingResampler {
   bool CollectTargets(int sourceRow);
   void FinishRow(int y);
   float* SumsOf(int y);
-  const PixelWeights* WeightsOfRow(float rowWeight);
+  const PixelWeights* WeightsOf(const RowTerm& term);
 
   int sourceHeight_;
   WorkingImage& destination_;
@@ -62,8 +66,8 @@ class StreamingResampler {
   // Sums of the open destination rows (ColumnGroups::SumsPerRow() each), in a ring of rows.
   std::vector<float> sums_;
   std::vector<std::uint32_t> tail_;  // the end of the current source row, for the kernel
-  // Pixel weights w = wx * wy * k of a row weight wy other than 1, made when needed: one table for each
-  // destination row the current source row goes into.
+  // Pixel weights w = wx * wy * k of a row weight wy other than 1, made when needed where the plan has
+  // none: one table for each destination row the current source row goes into.
   std::vector<PixelWeights> edgeRowWeights_;
   std::size_t edgeWeightsUsed_ = 0;
   std::vector<RowTarget> targets_;  // the destination rows of the current source row
