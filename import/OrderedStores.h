@@ -34,8 +34,6 @@ class OrderedStores {
   OrderedStores(const OrderedStores&) = delete;
   OrderedStores& operator=(const OrderedStores&) = delete;
 
-  int Connections() const { return static_cast<int>(workers_.size()); }
-  bool Empty() const { return inFlight_.empty(); }
   // A store of this card number may start now: a connection is free and no store of the same card
   // number (letter case and trailing blanks aside, as a server may compare them) is in flight.
   bool CanStart(const std::string& cardNumber) const;

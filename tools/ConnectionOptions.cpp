@@ -18,11 +18,6 @@ std::string FirstLine(std::istream& in) {
   return line;
 }
 
-std::optional<std::string> ValueOf(const CommandLine& line, const std::string& option) {
-  const std::string* value = line.Value(option);
-  return value ? std::optional<std::string>(*value) : std::nullopt;
-}
-
 std::string PasswordOf(const ConnectionArguments& args) {
   if (args.passwordFile) {
     std::ifstream file(app::PathFromUtf8(*args.passwordFile));
@@ -36,8 +31,17 @@ std::string PasswordOf(const ConnectionArguments& args) {
 }  // namespace
 
 ConnectionArguments ConnectionArgumentsOf(const CommandLine& line) {
-  return {ValueOf(line, "--dsn"), ValueOf(line, "--user"), ValueOf(line, "--password"),
-          ValueOf(line, "--password-file")};
+  ConnectionArguments args;
+  for (const std::string& option : kConnectionOptions)
+    if (const std::string* value = line.Value(option)) SetConnectionArgument(args, option, *value);
+  return args;
+}
+
+void SetConnectionArgument(ConnectionArguments& args, const std::string& option, const std::string& value) {
+  if (option == "--dsn") args.dsn = value;
+  else if (option == "--user") args.user = value;
+  else if (option == "--password") args.password = value;
+  else if (option == "--password-file") args.passwordFile = value;
 }
 
 std::string CheckConnectionArguments(const ConnectionArguments& args) {

@@ -30,6 +30,8 @@ struct ConnectionArguments {
 };
 
 ConnectionArguments ConnectionArgumentsOf(const CommandLine& line);
+// Sets the argument of one of kConnectionOptions.
+void SetConnectionArgument(ConnectionArguments& args, const std::string& option, const std::string& value);
 
 // The problem with the connection options, empty when there is none.
 std::string CheckConnectionArguments(const ConnectionArguments& args);

@@ -319,12 +319,12 @@ std::vector<int> WorkerCounts(const char* list) {
 }
 
 // The bare decode per photo both ways: repeated per file, and in one pass over the run's files.
-struct BareDecode {
+struct BareDecodeTimes {
   double repeated;
   double onePass;
 };
 
-void Report(const RunFigures& run, BareDecode bare, double onePhotoPerSecond) {
+void Report(const RunFigures& run, BareDecodeTimes bare, double onePhotoPerSecond) {
   const int photos = std::max(run.stored, 1);
   const double outside = 1.0 - run.normalizing / (run.wall * (run.engine ? 1 : run.normalizers));
   std::printf("%-10s stored %5d failed %d  %7.2f s  %6.0f photos/s", run.name.c_str(), run.stored, run.failed,
@@ -378,7 +378,7 @@ int main(int argc, char** argv) {
   const std::vector<double> bare = BareDecodeSeconds(sources);
   double bareTotal = 0;
   for (int i = 0; i < readers; ++i) bareTotal += bare[i % bare.size()];
-  const BareDecode barePerPhoto{bareTotal / readers, OnePassDecodeSeconds(sources, readers)};
+  const BareDecodeTimes barePerPhoto{bareTotal / readers, OnePassDecodeSeconds(sources, readers)};
 
   std::vector<std::unique_ptr<data::Session>> sessions;
   try {

@@ -234,14 +234,8 @@ std::string Parse(int argc, char** argv, Arguments& args) {
       args.haveCategory = true;
     } else if (option == "--department") {
       args.options.department = value;
-    } else if (option == "--dsn") {
-      args.connection.dsn = value;
-    } else if (option == "--user") {
-      args.connection.user = value;
-    } else if (option == "--password") {
-      args.connection.password = value;
-    } else if (option == "--password-file") {
-      args.connection.passwordFile = value;
+    } else if (tools::kConnectionOptions.contains(option)) {
+      tools::SetConnectionArgument(args.connection, option, value);
     } else if (option == "--backup") {
       args.options.backupRoot = value;
       args.haveBackup = true;
