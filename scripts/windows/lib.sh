@@ -57,30 +57,73 @@ install_windows_packages() {
   fi
 }
 
-# Debian's version of a source package, without its epoch (it names folders).
-source_version() {
-  apt-cache showsrc "$1" | awk '/^Version:/ { sub(/^[0-9]+:/, "", $2); print $2; exit }'
+# The versions of a source package that Debian's registry lists, newest first, as apt writes them (an
+# epoch included).
+listed_source_versions() {
+  apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ { print $2 }' | python3 -c '
+import functools, subprocess, sys
+def order(a, b):
+    return -1 if subprocess.run(["dpkg", "--compare-versions", a, "lt", b]).returncode == 0 else 1
+print("\n".join(sorted(set(sys.stdin.read().split()), key=functools.cmp_to_key(order), reverse=True)))'
 }
 
-# Unpacks a Debian source package (Debian's patches applied) once; prints its folder.
-unpacked_source() {
-  local package=$1 version dir
-  version=$(source_version "$package")
-  dir=$WINDOWS_CACHE/src/$package-$version
-  if [ ! -e "$dir/.unpacked" ]; then
-    windows_log "fetching the source of $package $version"
-    rm -rf "$dir" && mkdir -p "$WINDOWS_CACHE/src/download"
-    (cd "$WINDOWS_CACHE/src/download" && apt-get source -qq --download-only "$package" >/dev/null 2>&1)
-    dpkg-source -x "$WINDOWS_CACHE/src/download/${package}_${version}.dsc" "$dir" >/dev/null 2>&1
-    touch "$dir/.unpacked"
+# A version without its epoch: it names folders and Debian's .dsc files.
+without_epoch() { echo "${1#*:}"; }
+
+# Fetches and unpacks (Debian's patches applied) one version of a source package into DIR, by exact
+# version: a bare `apt-get source PACKAGE` asks for the newest listed revision, which the registry may
+# list but no longer serve. False, with the reason on standard error, when the fetch or the unpack fails.
+fetch_source_version() {
+  local package=$1 version=$2 dir=$3 download log dsc
+  download=$WINDOWS_CACHE/src/download/$package-$(without_epoch "$version")
+  log=$download.log
+  dsc=$download/${package}_$(without_epoch "$version").dsc
+  rm -rf "$dir" "$download" && mkdir -p "$download"
+  windows_log "fetching the source of $package $version"
+  if ! (cd "$download" && apt-get source -q --download-only "$package=$version") >"$log" 2>&1; then
+    windows_log "fetching the source of $package $version failed: $(grep -E '^(E|W|Err):' "$log" | tail -n 2 | tr '\n' ' ')"
+    return 1
   fi
-  echo "$dir"
+  if [ ! -s "$dsc" ]; then
+    windows_log "fetching the source of $package $version gave no ${dsc##*/} (log: $log)"
+    return 1
+  fi
+  if ! dpkg-source -x "$dsc" "$dir" >>"$log" 2>&1; then
+    windows_log "unpacking the source of $package $version failed: $(tail -n 2 "$log" | tr '\n' ' ')"
+    rm -rf "$dir"
+    return 1
+  fi
+  rm -rf "$download" "$log"
+  touch "$dir/.unpacked"
+}
+
+# The version of a source package that ARCH builds: the newest listed version that is already built for
+# ARCH, or whose source is unpacked or can be fetched and unpacked (then it is, into
+# $WINDOWS_CACHE/src/PACKAGE-VERSION). A listed version that the registry does not serve is passed over
+# for the next older one, and the log names both. Fails, naming the package, when no listed version can
+# be had. Prints the version without its epoch.
+source_version_for() {
+  local arch=$1 package=$2 version plain versions tried=()
+  versions=$(listed_source_versions "$package")
+  if [ -z "$versions" ]; then
+    windows_log "Debian's registry lists no source of $package (no deb-src entry, or apt-get update not run)"
+    return 1
+  fi
+  for version in $versions; do
+    plain=$(without_epoch "$version")
+    if [ -e "$WINDOWS_CACHE/$arch/$package-$plain/.stamp" ] || [ -e "$WINDOWS_CACHE/src/$package-$plain/.unpacked" ] ||
+      fetch_source_version "$package" "$version" "$WINDOWS_CACHE/src/$package-$plain"; then
+      ((${#tried[@]} == 0)) || windows_log "$package: ${tried[*]} listed but not to be had; using $version"
+      echo "$plain"
+      return
+    fi
+    tried+=("$version")
+  done
+  windows_log "no listed source of $package could be fetched and unpacked (tried ${tried[*]})"
+  return 1
 }
 
 toolchain_file() { echo "$WINDOWS_ROOT/cmake/mingw-$1.cmake"; }
-
-# The installed prefix of a dependency of an architecture (complete or not).
-dependency_prefix() { echo "$WINDOWS_CACHE/$1/$2-$(source_version "$2")"; }
 
 # Configures, builds and installs a CMake project for Windows: cmake_cross ARCH PACKAGE SOURCE PREFIX ARGS...
 cmake_cross() {
@@ -100,21 +143,21 @@ cmake_cross() {
 }
 
 build_libjpeg_turbo() {
-  cmake_cross "$1" libjpeg-turbo "$(unpacked_source libjpeg-turbo)" "$2" \
+  cmake_cross "$1" libjpeg-turbo "$3" "$2" \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF -DWITH_JPEG7=OFF
 }
 
 build_googletest() {
-  cmake_cross "$1" googletest "$(unpacked_source googletest)" "$2" -DBUILD_SHARED_LIBS=OFF -Dgtest_force_shared_crt=ON
+  cmake_cross "$1" googletest "$3" "$2" -DBUILD_SHARED_LIBS=OFF -Dgtest_force_shared_crt=ON
 }
 
 build_libpng1_6() {
-  cmake_cross "$1" libpng1.6 "$(unpacked_source libpng1.6)" "$2" \
+  cmake_cross "$1" libpng1.6 "$3" "$2" \
     -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_TOOLS=OFF
 }
 
 build_libzip() {
-  cmake_cross "$1" libzip "$(unpacked_source libzip)" "$2" -DBUILD_SHARED_LIBS=OFF \
+  cmake_cross "$1" libzip "$3" "$2" -DBUILD_SHARED_LIBS=OFF \
     -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF -DENABLE_OPENSSL=OFF -DENABLE_GNUTLS=OFF \
     -DENABLE_MBEDTLS=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_WINDOWS_CRYPTO=ON \
     -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
@@ -124,7 +167,7 @@ build_libzip() {
 # build machine's Qt of the same version. OpenGL stays on: without it the Windows platform plugin of 6.4
 # does not compile.
 build_qt6_base() {
-  cmake_cross "$1" qt6-base "$(unpacked_source qt6-base)" "$2" \
+  cmake_cross "$1" qt6-base "$3" "$2" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
@@ -132,12 +175,18 @@ build_qt6_base() {
     -DFEATURE_zstd=OFF -DFEATURE_system_zlib=OFF
 }
 
-# Builds a dependency of an architecture unless its prefix is complete; prints the prefix.
+# Builds a dependency of an architecture unless its prefix is complete; prints the prefix, which is named
+# by the version actually built.
 ensure_dependency() {
-  local arch=$1 package=$2 prefix
-  prefix=$(dependency_prefix "$arch" "$package")
+  local arch=$1 package=$2 version prefix source
+  version=$(source_version_for "$arch" "$package") || { windows_log "no source of $package for $arch"; return 1; }
+  prefix=$WINDOWS_CACHE/$arch/$package-$version
+  source=$WINDOWS_CACHE/src/$package-$version
   if [ ! -e "$prefix/.stamp" ]; then
-    "build_${package//[-.]/_}" "$arch" "$prefix" >&2 || return 1
+    if [ ! -e "$source/.unpacked" ]; then
+      fetch_source_version "$package" "$version" "$source" || return 1
+    fi
+    "build_${package//[-.]/_}" "$arch" "$prefix" "$source" >&2 || return 1
     date -u +%FT%TZ >"$prefix/.stamp"
   fi
   echo "$prefix"
