@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/AtomicFile.h"
 #include "app/FilePath.h"
 #include "app/RegFile.h"
 #include "app/Text.h"
@@ -139,57 +140,15 @@ std::optional<std::string> ValueText(const RegKey& key, const std::string& value
   return std::nullopt;
 }
 
-#ifndef _WIN32
-bool WriteAll(int fd, const std::string& text) {
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n <= 0) return false;
-    written += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Writes the whole document to a temporary file beside the hive and renames it over the hive.
+// Writes the whole document to a temporary file beside the hive, which then takes the hive's name. Every
+// user's program reads the machine-wide settings.
 bool SaveDocument(const std::filesystem::path& file, const RegDocument& document) {
   std::error_code error;
   const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
   std::filesystem::create_directories(folder, error);
   if (error) return false;
-  std::string temporary = (folder / (file.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, SerializeRegText(document)) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(file, SerializeRegText(document), ExistingFile::Replace, FileReaders::Everyone).empty();
 }
-
-#else
-// Windows has the registry; this store serves the tests there, as a hive injected into the windows.
-bool SaveDocument(const std::filesystem::path& file, const RegDocument& document) {
-  std::error_code error;
-  const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
-  std::filesystem::create_directories(folder, error);
-  if (error) return false;
-  const std::string temporary = Utf8FromPath(file) + ".new";
-  std::FILE* out = OpenFileUtf8(temporary, "wb");
-  if (out == nullptr) return false;
-  const std::string text = SerializeRegText(document);
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
-                       _commit(_fileno(out)) == 0;
-  const bool closed = std::fclose(out) == 0;
-  if (!written || !closed || !RenameOver(temporary, Utf8FromPath(file))) {
-    std::filesystem::remove(PathFromUtf8(temporary), error);
-    return false;
-  }
-  return true;
-}
-
-#endif
 
 bool IsWritable(const std::filesystem::path& path) {
 #ifdef _WIN32

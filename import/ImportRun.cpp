@@ -10,15 +10,15 @@
 
 #include "app/Text.h"
 #include "imaging/PhotoStream.h"
-#include "import/BackupStore.h"
+#include "records/BackupStore.h"
 #include "import/FailureReasons.h"
 #include "import/OrderedStores.h"
 #include "import/PhotoStoreWorker.h"
-#include "import/PhotoSource.h"
+#include "sources/PhotoSource.h"
 #include "import/PhotosAhead.h"
 #include "import/ReaderPlan.h"
 #include "import/StoreReason.h"
-#include "import/ZipArchive.h"
+#include "sources/ZipArchive.h"
 
 namespace photoimport {
 namespace {

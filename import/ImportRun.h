@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "data/Session.h"
-#include "import/MappingFile.h"
+#include "sources/MappingFile.h"
 #include "import/PhotoLookup.h"
 #include "import/SelectionStatement.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "import/MappingFile.h"
+#include "sources/MappingFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {

@@ -11,7 +11,7 @@
 
 #include "connection/WindowLook.h"
 #include "import/ImportRun.h"
-#include "import/RunReport.h"
+#include "records/RunReport.h"
 
 class QCheckBox;
 class QComboBox;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "connection/MessageBoxes.h"
-#include "import/RunReportRows.h"
+#include "records/RunReportRows.h"
 #include "import/frmJSZImportImages.h"
 
 namespace {

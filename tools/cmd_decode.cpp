@@ -4,10 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "app/AtomicFile.h"
+#include "app/FilePath.h"
 #include "imaging/PictureDecoding.h"
 #include "tools/Commands.h"
 #include "tools/ConsoleText.h"
-#include "tools/OutputFile.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ int DecodeMain(int argc, char** argv) {
                  argv[1]);
     return 1;
   }
-  if (!tools::WriteFileAtomically(argv[2], ToPpm(image))) {
-    tools::Fprintf(stderr, "card-photo decode: %s: cannot write the file\n", argv[2]);
+  if (const std::string problem = app::WriteFileAtomically(app::PathFromUtf8(argv[2]), ToPpm(image)); !problem.empty()) {
+    tools::Fprintf(stderr, "card-photo decode: %s\n", problem.c_str());
     return 1;
   }
   return 0;

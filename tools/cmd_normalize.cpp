@@ -5,11 +5,11 @@
 #include <string>
 #include <system_error>
 
+#include "app/AtomicFile.h"
 #include "app/FilePath.h"
 #include "imaging/PhotoStream.h"
 #include "tools/Commands.h"
 #include "tools/ConsoleText.h"
-#include "tools/OutputFile.h"
 
 namespace {
 
@@ -30,8 +30,8 @@ int NormalizeMain(int argc, char** argv) {
     tools::Fprintf(stderr, "card-photo normalize: %s: not a usable JPEG, PNG or BMP picture\n", input.c_str());
     return 1;
   }
-  if (!tools::WriteFileAtomically(output, stream.bytes)) {
-    tools::Fprintf(stderr, "card-photo normalize: %s: cannot write the file\n", output.c_str());
+  if (const std::string problem = app::WriteFileAtomically(app::PathFromUtf8(output), stream.bytes); !problem.empty()) {
+    tools::Fprintf(stderr, "card-photo normalize: %s\n", problem.c_str());
     return 1;
   }
   return 0;

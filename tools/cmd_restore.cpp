@@ -8,8 +8,8 @@
 
 #include "app/FilePath.h"
 #include "data/Session.h"
-#include "import/AtomicFile.h"
-#include "import/PhotoBackup.h"
+#include "app/AtomicFile.h"
+#include "records/PhotoBackup.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
 #include "tools/ConsoleText.h"

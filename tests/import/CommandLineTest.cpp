@@ -9,8 +9,8 @@ TEST(CommandLineTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo through a PO
 
 #include <string>
 
-#include "CommandRunner.h"
-#include "ScratchFolder.h"
+#include "support/CommandRunner.h"
+#include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 
 namespace {

@@ -22,9 +22,9 @@ TEST(ImportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo and the de
 #include <string>
 #include <thread>
 
-#include "CommandRunner.h"
-#include "CsvReader.h"
-#include "ScratchFolder.h"
+#include "support/CommandRunner.h"
+#include "support/CsvReader.h"
+#include "support/ScratchFolder.h"
 #include "imaging/PhotoStream.h"
 #include "support/TestDatabase.h"
 #include "support/ThrowawayPostgres.h"

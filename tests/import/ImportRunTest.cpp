@@ -20,7 +20,7 @@
 #include "import/FailureReasons.h"
 #include "import/ImportRun.h"
 #include "imaging/JpegTestFiles.h"
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 
 namespace photoimport {

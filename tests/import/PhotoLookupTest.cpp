@@ -6,7 +6,7 @@
 
 #include "app/Text.h"
 #include "import/PhotoLookup.h"
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 
 namespace photoimport {
 namespace {

@@ -17,7 +17,7 @@
 #include "app/Text.h"
 #include "imaging/PhotoStream.h"
 #include "import/PhotoLookup.h"
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 #include "support/TestPlatform.h"
 

@@ -10,8 +10,8 @@ TEST(RestoreExportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo thr
 #include <map>
 #include <string>
 
-#include "CommandRunner.h"
-#include "ScratchFolder.h"
+#include "support/CommandRunner.h"
+#include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 
 namespace {

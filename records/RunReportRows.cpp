@@ -1,4 +1,4 @@
-#include "import/RunReportRows.h"
+#include "records/RunReportRows.h"
 
 namespace photoimport {
 namespace {

@@ -1,6 +1,6 @@
 // Zip archives as the photo folder: which entries are listed under which names, what each entry reads
 // as, and the archives and entries that are refused (damaged, encrypted, zip bombs).
-#include "import/ZipArchive.h"
+#include "sources/ZipArchive.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ScratchFolder.h"
-#include "ZipFixture.h"
+#include "support/ScratchFolder.h"
+#include "support/ZipFixture.h"
 #include "app/Text.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "app/FilePath.h"
-#include "import/PhotoBackup.h"
+#include "records/PhotoBackup.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "app/UserDataFolder.h"
-#include "import/AtomicFile.h"
+#include "app/AtomicFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {
@@ -158,7 +158,7 @@ std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std
   }
   const std::filesystem::path file =
       folder_ / app::PathFromUtf8(EscapeCardNumber(cardNumber) + std::string(PhotoFileExtension(value)));
-  std::string failure = WriteFileAtomically(file, value, ExistingFile::Keep);
+  std::string failure = app::WriteFileAtomically(file, value, app::ExistingFile::Keep);
   if (failure.empty()) savedCards_.insert(cardNumber);
   return failure;
 }

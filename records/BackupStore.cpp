@@ -1,4 +1,4 @@
-#include "import/BackupStore.h"
+#include "records/BackupStore.h"
 
 #include <algorithm>
 #include <exception>

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 
 namespace importtest {
 

@@ -1,9 +1,9 @@
-#include "import/PhotoSource.h"
+#include "sources/PhotoSource.h"
 
 #include <unordered_map>
 
 #include "imaging/PhotoFile.h"
-#include "import/ZipArchive.h"
+#include "sources/ZipArchive.h"
 
 namespace photoimport {
 namespace {

@@ -1,4 +1,4 @@
-#include "import/MappingFile.h"
+#include "sources/MappingFile.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,5 +1,5 @@
 // The store of a replacing run, on a real database: the photo replaced is always the one backed up.
-#include "import/BackupStore.h"
+#include "records/BackupStore.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 
 namespace {

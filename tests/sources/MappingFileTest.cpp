@@ -1,12 +1,12 @@
 // The mapping file: which file each identifier names, the lines that refuse the whole file, and the
 // ambiguous identifiers that fail alone.
-#include "import/MappingFile.h"
+#include "sources/MappingFile.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 #include "app/Text.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "app/FilePath.h"
-#include "import/ZipArchive.h"
+#include "sources/ZipArchive.h"
 
 #include <zip.h>
 
@@ -8,7 +8,7 @@
 #include <set>
 
 #include "app/Text.h"
-#include "import/AtomicFile.h"
+#include "app/AtomicFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {

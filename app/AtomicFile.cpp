@@ -1,5 +1,5 @@
 #include "app/FilePath.h"
-#include "import/AtomicFile.h"
+#include "app/AtomicFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -13,14 +13,15 @@
 #else
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
-namespace photoimport {
+namespace app {
 namespace {
 
 std::string Failure(const char* what, const std::filesystem::path& path, int error) {
-  return std::string(what) + " " + app::Utf8FromPath(path) + ": " + std::system_category().message(error);
+  return std::string(what) + " " + Utf8FromPath(path) + ": " + std::system_category().message(error);
 }
 
 // A name no other writer uses at the same time: the process id and a counter of this process.
@@ -37,7 +38,7 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 }
 
 #ifdef _WIN32
-std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes) {
+std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes, FileReaders) {
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Failure("cannot create", temporary, static_cast<int>(GetLastError()));
   std::size_t done = 0;
@@ -66,11 +67,14 @@ std::string Publish(const std::filesystem::path& temporary, const std::filesyste
                  error);
 }
 #else
-// The file is created with O_EXCL, and the user's umask applies as for any file the user creates.
-std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes) {
+// The file is created with O_EXCL, and the user's umask applies as for any file the user creates, unless
+// everyone is to read it.
+std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes,
+                           FileReaders readers) {
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return Failure("cannot create", temporary, errno);
   int error = 0;
+  if (readers == FileReaders::Everyone && ::fchmod(fd, 0644) != 0) error = errno;
   for (std::size_t done = 0; done < bytes.size() && error == 0;) {
     const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno != EINTR) error = errno;
@@ -110,12 +114,17 @@ std::string Publish(const std::filesystem::path& temporary, const std::filesyste
 
 }  // namespace
 
-
 std::string WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
-                                ExistingFile existing) {
+                                ExistingFile existing, FileReaders readers) {
   const std::filesystem::path temporary = TemporaryBeside(path);
-  if (std::string failure = WriteTemporary(temporary, bytes); !failure.empty()) return failure;
+  if (std::string failure = WriteTemporary(temporary, bytes, readers); !failure.empty()) return failure;
   return Publish(temporary, path, existing);
 }
 
-}  // namespace photoimport
+std::string WriteFileAtomically(const std::filesystem::path& path, std::string_view text, ExistingFile existing,
+                                FileReaders readers) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  return WriteFileAtomically(path, std::span<const std::uint8_t>(bytes, text.size()), existing, readers);
+}
+
+}  // namespace app

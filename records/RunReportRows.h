@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "import/ImportRun.h"
-#include "import/RunReport.h"
+#include "records/RunReport.h"
 
 namespace photoimport {
 

@@ -1,8 +1,8 @@
-#include "import/RunReport.h"
+#include "records/RunReport.h"
 
 #include <span>
 
-#include "import/AtomicFile.h"
+#include "app/AtomicFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {
@@ -92,9 +92,7 @@ std::string FormatRunReport(const std::vector<ReportRow>& rows) {
 }
 
 std::string WriteRunReport(const std::filesystem::path& path, const std::vector<ReportRow>& rows) {
-  const std::string text = FormatRunReport(rows);
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-  return WriteFileAtomically(path, std::span<const std::uint8_t>(bytes, text.size()));
+  return app::WriteFileAtomically(path, FormatRunReport(rows));
 }
 
 }  // namespace photoimport

@@ -10,7 +10,7 @@
 
 #include "data/PhotoStore.h"
 #include "data/Session.h"
-#include "import/PhotoBackup.h"
+#include "records/PhotoBackup.h"
 
 namespace photoimport {
 

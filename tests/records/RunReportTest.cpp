@@ -1,6 +1,6 @@
 // The run report, read back the way a spreadsheet reads it: an RFC 4180 reader of the test's own, the
 // byte-order mark and the CR LF line ends checked on the bytes.
-#include "import/RunReport.h"
+#include "records/RunReport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "CsvReader.h"
+#include "support/CsvReader.h"
 #include "app/FilePath.h"
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Backups of replaced photos: the file names card numbers become (and back), the extension by content,
 // the files written and read back byte for byte, and the folders a backup is refused in.
-#include "import/PhotoBackup.h"
+#include "records/PhotoBackup.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <regex>
 #include <sstream>
 
-#include "ScratchFolder.h"
+#include "support/ScratchFolder.h"
 #include "app/UserDataFolder.h"
 #include "support/TestDatabase.h"
 
