@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "app/FilePath.h"
-#include "app/Text.h"
 #include "data/Session.h"
-#include "app/AtomicFile.h"
 #include "records/PhotoBackup.h"
+#include "records/PhotoExport.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
 #include "tools/ConsoleText.h"
@@ -32,39 +31,6 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// A folder that holds files already would mix two backups (or refuse a card number written before).
-bool IsNewOrEmpty(const std::filesystem::path& folder) {
-  std::error_code error;
-  if (!std::filesystem::exists(folder, error)) return !error;
-  return std::filesystem::is_directory(folder, error) && std::filesystem::is_empty(folder, error);
-}
-
-// The card numbers of the readers with a photo. Only the card numbers are selected: the photos are read
-// one by one, so the export never holds more than one of them.
-std::vector<std::string> ReadersWithPhoto(data::Session& session) {
-  auto query = session.Open({"select pe_id from lib_people where pe_photo is not null", "order by pe_id"});
-  std::vector<std::string> cardNumbers;
-  for (; !query->Eof(); query->Next()) cardNumbers.push_back(app::Trim(query->Text("pe_id")));
-  query->Close();
-  return cardNumbers;
-}
-
-enum class Exported { Written, EmptyValue, Failed };
-
-// Writes one reader's photo; on failure, reason says why.
-Exported ExportReader(data::Session& session, photoimport::PhotoBackup& files, const std::string& cardNumber,
-                      std::string& reason) {
-  try {
-    const std::optional<data::Bytes> photo = session.ReadPhoto(cardNumber);
-    if (!photo) reason = "no reader has this card number any more";
-    if (photo && photo->empty()) return Exported::EmptyValue;
-    if (photo) reason = files.Save(cardNumber, *photo);
-  } catch (const std::exception& error) {
-    reason = error.what();
-  }
-  return reason.empty() ? Exported::Written : Exported::Failed;
-}
-
 int ExportMain(int argc, char** argv) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
     if (!std::strcmp(argv[i], "--help")) {
@@ -82,7 +48,7 @@ int ExportMain(int argc, char** argv) {
   if (std::string problem = tools::CheckConnectionArguments(connection); !problem.empty()) return Usage(problem);
   tools::WarnOfVisiblePassword("export", connection);
   const std::filesystem::path folder = app::PathFromUtf8(*line.Value("--folder"));
-  if (!IsNewOrEmpty(folder)) {
+  if (!photoimport::IsNewOrEmptyFolder(folder)) {
     tools::Fprintf(stderr, "card-photo export: %s is not a new or empty folder\n", line.Value("--folder")->c_str());
     return 2;
   }
@@ -91,7 +57,7 @@ int ExportMain(int argc, char** argv) {
   std::vector<std::string> cardNumbers;
   try {
     tools::Connect(connection, session);
-    cardNumbers = ReadersWithPhoto(session);
+    cardNumbers = photoimport::ReadersWithPhoto(session);
   } catch (const std::exception& error) {
     tools::Fprintf(stderr, "card-photo export: cannot read the readers with a photo: %s\n", error.what());
     return 2;
@@ -109,10 +75,10 @@ int ExportMain(int argc, char** argv) {
     }
     tools::Printf("[%d/%d] %s\n", ++handled, counts.selected, cardNumber.c_str());
     std::string reason;
-    switch (ExportReader(session, files, cardNumber, reason)) {
-      case Exported::Written: ++counts.done; break;
-      case Exported::EmptyValue: ++counts.noFile; break;
-      case Exported::Failed:
+    switch (photoimport::ExportReader(session, files, cardNumber, reason)) {
+      case photoimport::Exported::Written: ++counts.done; break;
+      case photoimport::Exported::EmptyValue: ++counts.noFile; break;
+      case photoimport::Exported::Failed:
         tools::Printf("%s %s\n", cardNumber.c_str(), reason.c_str());
         ++counts.failed;
         break;

@@ -1,6 +1,5 @@
 // card-photo restore: writes the photos of a backup folder (a run's backup of the photos it replaced, or
 // an export) back to the readers the files are named by, byte for byte.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,8 +7,8 @@
 
 #include "app/FilePath.h"
 #include "data/Session.h"
-#include "app/AtomicFile.h"
 #include "records/PhotoBackup.h"
+#include "records/PhotoRestore.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
 #include "tools/ConsoleText.h"
@@ -35,50 +34,6 @@ int Usage(const std::string& problem) {
   tools::Fprintf(stderr, "card-photo restore: %s\nusage:\n%s\n", problem.c_str(), kUsage.c_str());
   return 2;
 }
-
-class Restore {
- public:
-  Restore(data::Session& session, bool dryRun, std::filesystem::path backupRoot)
-      : session_(session), backupRoot_(std::move(backupRoot)) {
-    counts_.dryRun = dryRun;
-  }
-
-  // Writes one file's bytes to its reader; the empty string, or why not.
-  std::string File(const BackupFile& file) {
-    std::vector<std::uint8_t> bytes;
-    std::string reason;
-    if (!photoimport::ReadBackupFile(file.path, bytes, reason)) return reason;
-    try {
-      const std::optional<data::Bytes> current = session_.ReadPhoto(file.cardNumber);
-      if (!current) return "no reader has the card number " + file.cardNumber;
-      if (counts_.dryRun || *current == bytes) return {};
-      if (std::string failure = KeepCurrent(file.cardNumber, *current); !failure.empty())
-        return "the current photo could not be backed up, so it is kept: " + failure;
-      session_.WritePhoto(file.cardNumber, bytes);
-      return {};
-    } catch (const std::exception& error) {
-      return error.what();
-    }
-  }
-
-  tools::TransferCounts& counts() { return counts_; }
-  const PhotoBackup* backup() const { return backup_ ? &*backup_ : nullptr; }
-
- private:
-  std::string KeepCurrent(const std::string& cardNumber, const data::Bytes& current) {
-    if (current.empty()) return {};
-    if (!backup_) {
-      if (backupRoot_.empty()) return "no folder for backups (the user has no data folder; give --backup-folder)";
-      backup_ = PhotoBackup::ForRun(backupRoot_, std::chrono::system_clock::now());
-    }
-    return backup_->Save(cardNumber, current);
-  }
-
-  data::Session& session_;
-  std::filesystem::path backupRoot_;
-  std::optional<PhotoBackup> backup_;
-  tools::TransferCounts counts_;
-};
 
 int RestoreMain(int argc, char** argv) {
   for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
@@ -111,9 +66,10 @@ int RestoreMain(int argc, char** argv) {
   }
 
   const std::string* backupFolder = line.Value("--backup-folder");
-  Restore restore(session, line.Has("--dry-run"),
-                  backupFolder ? app::PathFromUtf8(*backupFolder) : photoimport::DefaultBackupRoot());
-  tools::TransferCounts& counts = restore.counts();
+  photoimport::PhotoRestore restore(session, line.Has("--dry-run"),
+                                    backupFolder ? app::PathFromUtf8(*backupFolder) : photoimport::DefaultBackupRoot());
+  tools::TransferCounts counts;
+  counts.dryRun = line.Has("--dry-run");
   counts.selected = static_cast<int>(listing.files.size() + listing.problems.size());
   for (const std::string& problem : listing.problems) {
     tools::Printf("%s\n", problem.c_str());
