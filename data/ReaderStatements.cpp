@@ -5,9 +5,8 @@
 namespace data {
 namespace {
 
-// Where the servers spell binary values differently: SQLite has length/substr and X'..' literals,
-// PostgreSQL octet_length/substr and decode(..,'hex'), SQL Server datalength/substring and 0x..
-// (its image columns know no other functions); anything else gets standard SQL.
+// The length of a binary value: SQL Server's image columns know only datalength; anything else but SQLite
+// gets standard SQL.
 std::string ByteLength(SqlDialect dialect, const std::string& column) {
   switch (dialect) {
     case SqlDialect::Sqlite: return "length(" + column + ")";
@@ -17,34 +16,6 @@ std::string ByteLength(SqlDialect dialect, const std::string& column) {
   }
   return "octet_length(" + column + ")";
 }
-
-std::string BytesAt(SqlDialect dialect, const std::string& column, int first, int count) {
-  const std::string from = std::to_string(first), length = std::to_string(count);
-  switch (dialect) {
-    case SqlDialect::Sqlite:
-    case SqlDialect::Postgres: return "substr(" + column + "," + from + "," + length + ")";
-    case SqlDialect::SqlServer: return "substring(" + column + "," + from + "," + length + ")";
-    case SqlDialect::Other: break;
-  }
-  return "substring(" + column + " from " + from + " for " + length + ")";
-}
-
-std::string BytesLiteral(SqlDialect dialect, const std::string& hex) {
-  switch (dialect) {
-    case SqlDialect::Postgres: return "decode('" + hex + "','hex')";
-    case SqlDialect::SqlServer: return "0x" + hex;
-    case SqlDialect::Sqlite:
-    case SqlDialect::Other: break;
-  }
-  return "X'" + hex + "'";
-}
-
-std::string BytesAre(SqlDialect dialect, int first, int count, const std::string& hex) {
-  return BytesAt(dialect, "pe_photo", first, count) + "=" + BytesLiteral(dialect, hex);
-}
-
-constexpr const char* kBmpSignature = "424D";      // "BM"
-constexpr const char* kBlobHeaderStart = "01000001";  // 16-bit 1, 16-bit 0x0100, little-endian
 
 }  // namespace
 
@@ -82,14 +53,8 @@ std::string CardNumberMatch(SqlDialect dialect) {
 }
 
 std::string PhotoGuardCondition(SqlDialect dialect, PhotoGuard guard) {
-  const std::string empty = "pe_photo is null or " + ByteLength(dialect, "pe_photo") + "=0";
-  switch (guard) {
-    case PhotoGuard::Any: return "1=1";
-    case PhotoGuard::Empty: return "(" + empty + ")";
-    case PhotoGuard::EmptyOrBitmap: break;
-  }
-  return "(" + empty + " or " + BytesAre(dialect, 1, 2, kBmpSignature) + " or (" +
-         BytesAre(dialect, 1, 4, kBlobHeaderStart) + " and " + BytesAre(dialect, 9, 2, kBmpSignature) + "))";
+  if (guard == PhotoGuard::Any) return "1=1";
+  return "(pe_photo is null or " + ByteLength(dialect, "pe_photo") + "=0)";
 }
 
 std::vector<std::string> StorePhotoStatement(SqlDialect dialect, PhotoGuard guard) {
@@ -104,11 +69,6 @@ std::vector<std::string> ReplacePhotoStatement(SqlDialect dialect) {
   const std::string current = dialect == SqlDialect::SqlServer ? "cast(pe_photo as varbinary(max))=?" : "pe_photo=?";
   return {"update lib_people set pe_photo=?", "where " + match, "  and " + current,
           "  and (select count(*) from lib_people where " + match + ")=1"};
-}
-
-std::vector<std::string> StoreCheckStatement(SqlDialect dialect, PhotoGuard guard) {
-  return {"select pe_photo,", "  case when " + PhotoGuardCondition(dialect, guard) + " then 1 else 0 end as replaceable",
-          "from lib_people where " + CardNumberMatch(dialect)};
 }
 
 std::vector<std::string> ReadPhotoStatement(SqlDialect dialect) {

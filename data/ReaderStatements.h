@@ -24,16 +24,15 @@ bool HasViewOrderColumn(Session& session);
 // So "D002" and "D002  " are one card number everywhere.
 std::string CardNumberMatch(SqlDialect dialect);
 
-// Which current photo a store may replace.
+// Which current photo a store may replace in its one statement. A replacing run decides whether the
+// current photo is a bitmap it may replace by reading it first (the rule is the stored-photo format's),
+// then replaces exactly that value (ReplacePhotoStatement).
 enum class PhotoGuard {
-  Empty,          // none yet (NULL or empty): a run that skips readers with a photo
-  EmptyOrBitmap,  // none, or a bitmap (see PhotoGuardCondition): a run that replaces photos
-  Any,            // whatever is stored
+  Empty,  // none yet (NULL or empty): a run that skips readers with a photo
+  Any,    // whatever is stored (tools, restore)
 };
 
-// The condition on pe_photo that the guard allows. A bitmap is a value that begins with "BM", bare or
-// behind the 8-byte blob header that database front ends put before a picture (16-bit 1, 16-bit
-// 0x0100, 32-bit length of the rest): the signature by which the library system recognises a bitmap.
+// The condition on pe_photo that the guard allows.
 std::string PhotoGuardCondition(SqlDialect dialect, PhotoGuard guard);
 
 // Stores the photo (first marker) as pe_photo of the reader with the card number (second and third
@@ -42,15 +41,11 @@ std::string PhotoGuardCondition(SqlDialect dialect, PhotoGuard guard);
 std::vector<std::string> StorePhotoStatement(SqlDialect dialect, PhotoGuard guard);
 
 // As StorePhotoStatement, but the guard is the current photo itself (third marker; card number second
-// and fourth): the photo is replaced only while it is still exactly the value given, the one kept as
-// its backup.
+// and fourth): the photo is replaced only while it is still exactly the value given, the one the caller
+// read and judged (and kept as its backup).
 std::vector<std::string> ReplacePhotoStatement(SqlDialect dialect);
 
-// Every reader with the card number (marker): pe_photo, and "replaceable" 1 when the guard allows
-// replacing it, else 0. Asked only after a store that changed nothing, to tell why.
-std::vector<std::string> StoreCheckStatement(SqlDialect dialect, PhotoGuard guard);
-
-// The photos of the readers with the card number (marker).
+// The photos of the readers with the card number (marker): one row per reader that has it.
 std::vector<std::string> ReadPhotoStatement(SqlDialect dialect);
 
 }  // namespace data

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "data/Session.h"
-#include "sources/MappingFile.h"
 #include "import/PhotoLookup.h"
 #include "import/SelectionStatement.h"
+#include "sources/MappingFile.h"
 
 namespace photoimport {
 
@@ -34,16 +34,16 @@ struct ImportOptions {
   // Everything but the store: the run reads each selected reader's current row instead and reports the
   // photos it would store as stored (a store failure the read can tell is predicted as a failure).
   bool dryRun = false;
-  // A run that replaces photos first saves each photo it replaces into a backup folder of its own,
-  // made under backupRoot (empty: DefaultBackupRoot()), unless backupReplaced is false.
   // Each reader's file as a mapping file names it, instead of the naming rule (rule and ruleIndex unused).
   std::optional<PhotoMapping> mapping;
+  // A run that replaces photos first saves each photo it replaces into a backup folder of its own,
+  // made under backupRoot (empty: DefaultBackupRoot()), unless backupReplaced is false.
   bool backupReplaced = true;
   std::string backupRoot;
   // Photos read, decoded and normalized at once, each on a worker thread of its own: 0 for one per core.
   int jobs = 0;
   // Connections that store at once where the server can work on several stores (PostgreSQL, SQL Server;
-  // see MoreStoreConnections), the run's session being the first. A replacing run with backups uses one.
+  // see MoreStoreConnections), the run's session being the first.
   int storeConnections = 2;
 };
 
@@ -78,11 +78,14 @@ struct FinishedReader {
 class ImportObserver {
  public:
   virtual ~ImportObserver() = default;
-  // Once per selected reader, just before its progress: which reader ended and how.
-  virtual void Finished(const FinishedReader& /*reader*/) {}
+  // Once per selected reader, in reader order, just before its progress: which reader ended and how, and
+  // its normalized photo (the stored-photo value as stored, or as a dry run would store it), valid during
+  // the call; empty when the reader had none (no file, or a file that could not be used).
+  virtual void Finished(const FinishedReader& /*reader*/, std::span<const std::uint8_t> /*photo*/) {}
   // Once per selected reader, when it is finished (its photo stored or failed): done of total readers
-  // handled. Photos are stored while the next reader's photo is normalized, so a stored reader is
-  // reported after the next reader has been announced and previewed; the count reaches total at the end.
+  // handled. Photos are stored while the next readers' photos are normalized, so a reader is reported
+  // once its store has ended and every reader before it has been reported: often after later readers
+  // have been announced and previewed. The count reaches total at the end.
   virtual void Progress(int /*done*/, int /*total*/) {}
   // A reader whose file was found: the path shown, the trimmed card number and name.
   virtual void CurrentReader(const std::string& /*path*/, const std::string& /*cardNumber*/,

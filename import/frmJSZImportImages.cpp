@@ -335,7 +335,7 @@ void TJSZImportImages::FillCategoryList() {
 }
 
 void TJSZImportImages::cbbDZChange() {
-  if (running_) return;  // the session belongs to the run's store worker while a run lasts
+  if (running_) return;  // the session belongs to the run's store lanes while a run lasts
   const photoimport::ListEntries list =
       photoimport::ReadDepartmentList(libDB_, cbbDZ->currentIndex(), cbbDZ->currentText().toStdString());
   cbbDW->clear();

@@ -151,7 +151,7 @@ std::string PhotoBackup::MakeFolder() {
 std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std::uint8_t> value) {
   if (value.empty()) return {};
   if (cardNumber.empty()) return "a reader without a card number cannot be backed up";
-  if (savedCards_.contains(cardNumber)) return "card number " + cardNumber + " has been backed up already";
+  if (saved_.contains(cardNumber)) return "card number " + cardNumber + " has been backed up already";
   if (!made_) {
     if (std::string failure = MakeFolder(); !failure.empty()) return failure;
     made_ = true;
@@ -159,8 +159,13 @@ std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std
   const std::filesystem::path file =
       folder_ / app::PathFromUtf8(EscapeCardNumber(cardNumber) + std::string(PhotoFileExtension(value)));
   std::string failure = app::WriteFileAtomically(file, value, app::ExistingFile::Keep);
-  if (failure.empty()) savedCards_.insert(cardNumber);
+  if (failure.empty()) saved_.emplace(cardNumber, file);
   return failure;
+}
+
+std::filesystem::path PhotoBackup::SavedFile(const std::string& cardNumber) const {
+  const auto it = saved_.find(cardNumber);
+  return it == saved_.end() ? std::filesystem::path() : it->second;
 }
 
 BackupListing ListBackupFolder(const std::filesystem::path& folder) {

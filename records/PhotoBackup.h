@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <set>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -53,7 +53,9 @@ class PhotoBackup {
 
   // The folder the files go to (once the first photo is saved, the one actually created).
   const std::filesystem::path& folder() const { return folder_; }
-  int saved() const { return static_cast<int>(savedCards_.size()); }
+  int saved() const { return static_cast<int>(saved_.size()); }
+  // The file that holds the card number's photo; empty when none was saved.
+  std::filesystem::path SavedFile(const std::string& cardNumber) const;
 
  private:
   PhotoBackup(std::filesystem::path folder, bool newFolder);
@@ -62,7 +64,7 @@ class PhotoBackup {
   std::filesystem::path folder_;
   bool newFolder_ = false;  // the folder must not exist yet (ForRun)
   bool made_ = false;
-  std::set<std::string> savedCards_;  // one file per card number, whatever its extension
+  std::map<std::string, std::filesystem::path> saved_;  // one file per card number, whatever its extension
 };
 
 // One file of a backup folder.

@@ -80,8 +80,8 @@ const std::string kUsage = std::string(
     "      --jobs      photos read, decoded and normalized at once, each on a thread of its own (1-64;\n"
     "                  default one per processor core); they are stored and reported in reader order\n"
     "      --connections  connections that store photos at once (1-8, default 2; PostgreSQL and SQL\n"
-    "                  Server only, a run that backs up what it replaces uses one): while one store\n"
-    "                  waits for the server, the next reader's photo is stored on another connection\n"
+    "                  Server only): while one store waits for the server, the next reader's photo is\n"
+    "                  stored on another connection\n"
     "      Check first with --dry-run --report FILE, then run the same command without --dry-run.\n"
     "      Prints a progress line per reader on standard output and, as its last line,\n"
     "      selected=N stored=N failed=N nofile=N; each failed file on standard error with its reason.\n"
@@ -95,7 +95,7 @@ const std::string kUsage = std::string(
 constexpr int kExitDatabaseLost = 3;
 constexpr int kExitInterrupted = 130;
 
-// Set by the signal handler, which may run on any thread (the store worker's too).
+// Set by the signal handler, which may run on any thread (a store lane's too).
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -271,7 +271,7 @@ class ConsoleObserver : public photoimport::ImportObserver {
  public:
   ConsoleObserver() : terminal_(isatty(STDOUT_FILENO) != 0) {}
 
-  void Finished(const photoimport::FinishedReader& reader) override {
+  void Finished(const photoimport::FinishedReader& reader, std::span<const std::uint8_t>) override {
     finished_ = reader.cardNumber + " " + reader.name + " " +
                 (reader.path.empty() ? std::string("(no photo file)") : reader.path);
   }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "app/Text.h"
 #include "data/Session.h"
 #include "support/TestDatabase.h"
 
@@ -28,15 +27,13 @@ TEST(ReaderStatements, AreSentAsTheLibrarySystemSendsThem) {
 }
 
 // SQL Server cannot run here: its store statement is pinned as sent. (Its image columns know only
-// datalength and substring; a fixed-width pe_id compares without trailing blanks.) The SQLite and
-// PostgreSQL forms run in the session tests.
+// datalength; a fixed-width pe_id compares without trailing blanks.) The SQLite and PostgreSQL forms run
+// in the store tests.
 TEST(ReaderStatements, StoreOnSqlServerSpeaksItsDialect) {
-  EXPECT_EQ(data::StorePhotoStatement(data::SqlDialect::SqlServer, data::PhotoGuard::EmptyOrBitmap),
-            (std::vector<std::string>{
-                "update lib_people set pe_photo=?", "where pe_id=?",
-                "  and (pe_photo is null or datalength(pe_photo)=0 or substring(pe_photo,1,2)=0x424D or "
-                "(substring(pe_photo,1,4)=0x01000001 and substring(pe_photo,9,2)=0x424D))",
-                "  and (select count(*) from lib_people where pe_id=?)=1"}));
+  EXPECT_EQ(data::StorePhotoStatement(data::SqlDialect::SqlServer, data::PhotoGuard::Empty),
+            (std::vector<std::string>{"update lib_people set pe_photo=?", "where pe_id=?",
+                                      "  and (pe_photo is null or datalength(pe_photo)=0)",
+                                      "  and (select count(*) from lib_people where pe_id=?)=1"}));
 }
 
 // SQLite keeps the trailing blanks of a char column, so it finds a reader by rtrim(pe_id): every statement
@@ -53,10 +50,9 @@ TEST(ReaderStatements, StoresOnSqliteFindTheReaderThroughAnIndex) {
     std::vector<std::string> statement;
     std::vector<data::Param> params;
   } cases[] = {
-      {"store", data::StorePhotoStatement(SqlDialect::Sqlite, PhotoGuard::EmptyOrBitmap), {photo, card, card}},
+      {"store", data::StorePhotoStatement(SqlDialect::Sqlite, PhotoGuard::Empty), {photo, card, card}},
       {"store over any", data::StorePhotoStatement(SqlDialect::Sqlite, PhotoGuard::Any), {photo, card, card}},
       {"replace", data::ReplacePhotoStatement(SqlDialect::Sqlite), {photo, card, photo, card}},
-      {"check", data::StoreCheckStatement(SqlDialect::Sqlite, PhotoGuard::Empty), {card}},
       {"read", data::ReadPhotoStatement(SqlDialect::Sqlite), {card}},
   };
   for (const auto& c : cases) {
@@ -122,19 +118,6 @@ TEST_P(ReaderTablesTest, DepartmentsOfOneCategory) {
   std::sort(withNull.begin(), withNull.end());
   EXPECT_EQ(withNull, (std::vector<std::string>{"", "", "图书馆"}));
   EXPECT_TRUE(Column(data::DepartmentsStatement(5), "pe_deptment").empty());
-}
-
-TEST_P(ReaderTablesTest, ImportSelectionLeavesOutExpiredCancelledAndUnnumberedReaders) {
-  auto ids = Column({"select pe_id,pe_name", ",pe_id as sNo",
-                     "from lib_people where pe_id<>'' and pe_mark<>'过期' and pe_mark<>'注销' ",
-                     "  and pe_photo is null"},
-                    "sNo");
-  for (auto& id : ids) id = app::Trim(id);
-  std::sort(ids.begin(), ids.end());
-  for (const char* never : {"A00008", "A00009", "A00016", "A00021", "A00022", "A00027", "", "A00002", "A00005"}) {
-    EXPECT_EQ(std::count(ids.begin(), ids.end(), never), 0) << never;
-  }
-  EXPECT_EQ(ids.size(), 34u - 7u - 2u);  // 34 readers, 7 never imported, 2 with photos
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemas, ReaderTablesTest,

@@ -25,18 +25,6 @@ using testsupport::Backend;
 using testsupport::RowLock;
 using testsupport::TestDatabase;
 
-// A stored value behind the 8-byte blob header of database front ends: 16-bit 1, 16-bit 0x0100, 32-bit
-// length of the rest, little-endian.
-data::Bytes WithBlobHeader(const data::Bytes& value) {
-  const auto size = static_cast<std::uint32_t>(value.size());
-  data::Bytes headered = {1, 0, 0, 1, static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-                          static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
-  headered.insert(headered.end(), value.begin(), value.end());
-  return headered;
-}
-
-const data::Bytes kJpegStart = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01};
-
 class SessionTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
@@ -248,70 +236,6 @@ TEST_P(SessionTest, UnknownDataSourceFailsWithTheDriverManagersText) {
   }
   EXPECT_FALSE(session.IsConnected());
   EXPECT_THROW(session.Open({"select 1"}), data::DbError);
-}
-
-TEST_P(SessionTest, EachStoreEndsAsItsGuardAndTheCardNumberDecide) {
-  const data::Bytes bitmap = testsupport::MakeSamplePhoto();
-  const data::Bytes photo = testsupport::MakeSamplePhoto(3, 2, 0x001F);
-  struct Row {
-    std::string id;
-    std::optional<data::Bytes> photo;
-  };
-  const struct {
-    const char* title;
-    std::vector<Row> rows;
-    std::string card;
-    PhotoGuard guard;
-    StoreOutcome outcome;
-  } cases[] = {
-      {"no photo yet", {{"A1", std::nullopt}}, "A1", PhotoGuard::Empty, StoreOutcome::Stored},
-      {"an empty value", {{"A1", data::Bytes()}}, "A1", PhotoGuard::Empty, StoreOutcome::Stored},
-      {"a photo stored meanwhile", {{"A1", bitmap}}, "A1", PhotoGuard::Empty, StoreOutcome::PhotoChanged},
-      {"a JPEG stored meanwhile", {{"A1", kJpegStart}}, "A1", PhotoGuard::Empty, StoreOutcome::PhotoChanged},
-      {"already this photo (a repeated store)", {{"A1", photo}}, "A1", PhotoGuard::Empty, StoreOutcome::Stored},
-      {"a bare bitmap", {{"A1", bitmap}}, "A1", PhotoGuard::EmptyOrBitmap, StoreOutcome::Stored},
-      {"a bitmap behind the blob header", {{"A1", WithBlobHeader(bitmap)}}, "A1", PhotoGuard::EmptyOrBitmap,
-       StoreOutcome::Stored},
-      {"no photo, replacing", {{"A1", std::nullopt}}, "A1", PhotoGuard::EmptyOrBitmap, StoreOutcome::Stored},
-      {"a JPEG", {{"A1", kJpegStart}}, "A1", PhotoGuard::EmptyOrBitmap, StoreOutcome::NotBitmap},
-      {"a JPEG behind the blob header", {{"A1", WithBlobHeader(kJpegStart)}}, "A1", PhotoGuard::EmptyOrBitmap,
-       StoreOutcome::NotBitmap},
-      {"a JPEG, whatever is stored", {{"A1", kJpegStart}}, "A1", PhotoGuard::Any, StoreOutcome::Stored},
-      {"no such card number", {{"A1", std::nullopt}}, "A2", PhotoGuard::Any, StoreOutcome::NoSuchCard},
-      {"a leading blank belongs to the number", {{" A3", std::nullopt}}, "A3", PhotoGuard::Any,
-       StoreOutcome::NoSuchCard},
-      {"a card number two readers share", {{"A1", std::nullopt}, {"A1", std::nullopt}}, "A1", PhotoGuard::Any,
-       StoreOutcome::CardShared},
-      {"card numbers equal but for trailing blanks", {{"D002", std::nullopt}, {"D002  ", std::nullopt}}, "D002",
-       PhotoGuard::Any, StoreOutcome::CardShared},
-      {"stored with trailing blanks", {{"A00030   ", std::nullopt}, {"A0003", std::nullopt}}, "A00030",
-       PhotoGuard::Empty, StoreOutcome::Stored},
-      {"a quote in the card number", {{"O'1", std::nullopt}, {"A2", std::nullopt}}, "O'1", PhotoGuard::Empty,
-       StoreOutcome::Stored},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.title);
-    session_.Execute({"delete from lib_people"});
-    std::vector<std::optional<data::Bytes>> expected;
-    for (const Row& row : c.rows) {
-      if (row.photo) {
-        session_.Execute({"insert into lib_people (pe_id, pe_name, pe_photo) values (?, 'x', ?)"}, {row.id, *row.photo});
-      } else {
-        AddReader(row.id);
-      }
-      // Only the first row is ever the reader a store may change.
-      const bool changes = c.outcome == StoreOutcome::Stored && expected.empty();
-      expected.push_back(changes ? std::optional(photo) : row.photo);
-    }
-    const data::StoreResult result = data::StorePhoto(session_, c.card, photo, c.guard);
-    EXPECT_EQ(result.outcome, c.outcome) << result.driverText;
-    std::vector<std::optional<data::Bytes>> stored;
-    auto rows = session_.Open({"select pe_photo from lib_people"});
-    for (; !rows->Eof(); rows->Next()) stored.push_back(rows->AsBytes("pe_photo"));
-    std::ranges::sort(stored);
-    std::ranges::sort(expected);
-    EXPECT_EQ(stored, expected);
-  }
 }
 
 TEST_P(SessionTest, StoreWaitingForALockedRowEndsAtTheStatementTimeout) {

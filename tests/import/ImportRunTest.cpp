@@ -61,6 +61,7 @@ struct RecordingObserver : ImportObserver {
   std::vector<std::string> reports;  // log lines and progress counts as they came
   std::vector<std::string> calls;    // every call but ProcessEvents and the questions, as it came
   std::map<std::string, std::string> reasons;  // card number -> reason of each failed reader
+  std::map<std::string, data::Bytes> finishedPhotos;  // card number -> the photo Finished gave
   int previews = 0;
   int stopAfter = -1;  // readers shown when ShouldStop starts answering true
   bool stopNow = false;  // ShouldStop answers true from now on
@@ -70,11 +71,12 @@ struct RecordingObserver : ImportObserver {
   std::function<void(const FinishedReader&)> onFinished;
   std::function<bool()> cancelStore;
 
-  void Finished(const FinishedReader& reader) override {
+  void Finished(const FinishedReader& reader, std::span<const std::uint8_t> photo) override {
     finished.push_back(reader);
     calls.push_back("finished " + reader.cardNumber + " " + std::to_string(static_cast<int>(reader.outcome)) + " " +
                     reader.path + " " + reader.reason);
     if (reader.outcome == ReaderOutcome::Failed) reasons[reader.cardNumber] = reader.reason;
+    finishedPhotos[reader.cardNumber].assign(photo.begin(), photo.end());
     if (onFinished) onFinished(reader);
   }
   void Progress(int done, int total) override {
@@ -687,20 +689,41 @@ TEST_P(ImportRunTest, StopCancelsAStoreWaitingForALockedRow) {
   EXPECT_EQ(Stored(observer_.cardNumbers[1]), data::Bytes());
 }
 
-// On PostgreSQL the run stores on two connections: while the first reader's store waits for a row that
-// another session holds, the second reader's photo is stored on the other connection. Outcomes still come
-// in reader order, and with one connection the second reader waits.
+// Stores on two connections at once where the server can work on several: while the first reader's store
+// waits for a row another session holds, the next reader's photo is stored on the other connection, also
+// when a reader without a file comes between them (it waits for its turn to be reported instead of
+// holding up the stores) and in a replacing run that backs up what it replaces (the backup is shared by
+// the connections). Outcomes still come in reader order, and with one connection the others wait.
 TEST_P(ImportRunTest, ASecondConnectionStoresWhileTheFirstWaits) {
   if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "SQLite stores on one connection: its writers take turns";
-  for (const char* id : {"A00001", "A00002", "A00003"}) {
-    Add({.id = id});
-    Photo(std::string(id) + ".jpg");
-  }
-  for (const int connections : {2, 1}) {
-    SCOPED_TRACE(connections);
-    db_->Exec("update lib_people set pe_photo=null");
+  const struct {
+    const char* what;
+    int connections;
+    bool readerWithoutFileBetween;
+    bool replacing;
+  } cases[] = {
+      {"two connections", 2, false, false},
+      {"a reader without a file between", 2, true, false},
+      {"replacing with backups", 2, false, true},
+      {"one connection", 1, false, false},
+  };
+  const data::Bytes old = testsupport::MakeSamplePhoto(4, 5, 0x07E0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    db_->Exec("delete from lib_people");
+    std::filesystem::remove_all(app::PathFromUtf8(folder_.path()));
+    std::filesystem::create_directories(app::PathFromUtf8(folder_.path()));
+    for (const char* id : {"A00001", "A00002", "A00003"}) {
+      Add({.id = id});
+      if (c.replacing) db_->AdminSession().WritePhoto(id, old);
+      if (!(c.readerWithoutFileBetween && std::string(id) == "A00002")) Photo(std::string(id) + ".jpg");
+    }
+    const std::string second = c.readerWithoutFileBetween ? "A00003" : "A00002";
     observer_ = RecordingObserver{};
-    options_.storeConnections = connections;
+    options_.storeConnections = c.connections;
+    options_.skipReadersWithPhoto = !c.replacing;
+    ScratchFolder backups;
+    options_.backupRoot = backups.path();
     session_.SetTimeouts({.loginSeconds = 15, .statementSeconds = 3});
     std::optional<RowLock> lock;
     bool secondStoredWhileFirstWaited = false;
@@ -709,7 +732,7 @@ TEST_P(ImportRunTest, ASecondConnectionStoresWhileTheFirstWaits) {
     };
     // Asked while the run waits for the oldest store: the first reader's, held by the lock.
     observer_.cancelStore = [&] {
-      if (lock && !Stored(observer_.cardNumbers.at(1)).value_or(data::Bytes()).empty()) {
+      if (lock && Stored(second) == Normalized(folder_.PathOf(second + ".jpg"))) {
         secondStoredWhileFirstWaited = true;
         lock.reset();
       }
@@ -717,16 +740,20 @@ TEST_P(ImportRunTest, ASecondConnectionStoresWhileTheFirstWaits) {
     };
     const ImportResult result = Run();
     lock.reset();
-    EXPECT_EQ(secondStoredWhileFirstWaited, connections == 2);
+    EXPECT_EQ(secondStoredWhileFirstWaited, c.connections == 2);
     ASSERT_EQ(observer_.finished.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(observer_.finished[i].cardNumber, observer_.cardNumbers[i]);
-    if (connections == 2) {
-      EXPECT_EQ(result.stored, 3);
+    EXPECT_EQ(observer_.finished[0].cardNumber, "A00001");
+    EXPECT_EQ(observer_.finished[1].cardNumber, "A00002");
+    EXPECT_EQ(observer_.finished[2].cardNumber, "A00003");
+    const int withFiles = c.readerWithoutFileBetween ? 2 : 3;
+    if (c.connections == 2) {
+      EXPECT_EQ(result.stored, withFiles);
     } else {
       // One connection: the first store waits out the statement timeout, the others follow it.
-      EXPECT_EQ(result.stored, 2);
-      EXPECT_EQ(observer_.reasons[observer_.cardNumbers[0]], "等待数据库超时，读者记录可能正被其他程序占用");
+      EXPECT_EQ(result.stored, withFiles - 1);
+      EXPECT_EQ(observer_.reasons["A00001"], "等待数据库超时，读者记录可能正被其他程序占用");
     }
+    if (c.replacing) EXPECT_EQ(result.backedUp, withFiles);
   }
 }
 
@@ -800,8 +827,12 @@ TEST_P(ImportRunTest, SeveralWorkersReportEverythingInReaderOrder) {
     EXPECT_EQ(observer_.calls, oneWorker);
     EXPECT_EQ(SummaryLine(several), SummaryLine(one));
     for (const FinishedReader& reader : observer_.finished) {
+      // The photo handed over with each reader is the one stored; a reader without a photo has none.
       if (reader.outcome == ReaderOutcome::Stored) {
         EXPECT_EQ(Stored(reader.cardNumber), Normalized(reader.path)) << reader.cardNumber;
+        EXPECT_EQ(observer_.finishedPhotos[reader.cardNumber], Stored(reader.cardNumber)) << reader.cardNumber;
+      } else {
+        EXPECT_TRUE(observer_.finishedPhotos[reader.cardNumber].empty()) << reader.cardNumber;
       }
     }
   }

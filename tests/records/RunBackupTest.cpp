@@ -1,8 +1,10 @@
 // The store of a replacing run, on a real database: the photo replaced is always the one backed up.
-#include "records/BackupStore.h"
+#include "import/StoreAction.h"
+#include "records/RunBackup.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,7 +25,7 @@ Bytes FileBytes(const std::filesystem::path& path) {
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-class BackupStoreTest : public ::testing::TestWithParam<Backend> {
+class RunBackupTest : public ::testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
     db_ = TestDatabase::Create(GetParam());
@@ -39,7 +41,7 @@ class BackupStoreTest : public ::testing::TestWithParam<Backend> {
 };
 
 // A photo written after the backup was read is kept: the guard is the backed-up value itself.
-TEST_P(BackupStoreTest, ReplacesOnlyTheValueBackedUp) {
+TEST_P(RunBackupTest, ReplacesOnlyTheValueBackedUp) {
   session().WritePhoto("C1", old_);
   EXPECT_EQ(data::ReplacePhoto(session(), "C1", new_, meanwhile_).outcome, StoreOutcome::PhotoChanged);
   EXPECT_EQ(session().ReadPhoto("C1"), old_);
@@ -48,23 +50,34 @@ TEST_P(BackupStoreTest, ReplacesOnlyTheValueBackedUp) {
   EXPECT_EQ(data::ReplacePhoto(session(), "NOBODY", new_, old_).outcome, StoreOutcome::NoSuchCard);
 }
 
-TEST_P(BackupStoreTest, BacksUpTheBitmapItReplacesAndKeepsOtherFormats) {
-  photoimport::PhotoBackup backup(scratch_.PathOf("run"));
-  photoimport::BackupStore store(backup);
+TEST_P(RunBackupTest, BacksUpTheBitmapItReplacesAndKeepsOtherFormats) {
+  photoimport::RunBackup backup(scratch_.PathOf("runs"), std::chrono::system_clock::now());
+  const photoimport::StoreAction store = photoimport::StoreActionFor(photoimport::StoreMode::Replace, &backup);
   session().WritePhoto("C1", old_);
-  EXPECT_EQ(store(session(), "C1", new_, data::PhotoGuard::EmptyOrBitmap).outcome, StoreOutcome::Stored);
-  EXPECT_EQ(FileBytes(scratch_.PathOf("run/C1.bmp")), old_);
+  EXPECT_EQ(store(session(), "C1", new_).outcome, StoreOutcome::Stored);
+  EXPECT_EQ(FileBytes(backup.folder() / "C1.bmp"), old_);
   // Stored again (a repeated attempt finds its own photo): no second backup, no failure.
-  EXPECT_EQ(store(session(), "C1", new_, data::PhotoGuard::EmptyOrBitmap).outcome, StoreOutcome::Stored);
+  EXPECT_EQ(store(session(), "C1", new_).outcome, StoreOutcome::Stored);
 
   const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0};
   session().WritePhoto("C1", jpeg);
-  EXPECT_EQ(store(session(), "C1", old_, data::PhotoGuard::EmptyOrBitmap).outcome, StoreOutcome::NotBitmap);
+  EXPECT_EQ(store(session(), "C1", old_).outcome, StoreOutcome::NotBitmap);
   EXPECT_EQ(session().ReadPhoto("C1"), jpeg);
   EXPECT_EQ(backup.saved(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, BackupStoreTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+// A store repeated after a lost connection keeps the same old photo again: no failure; a different value
+// for a reader already kept is refused, so that the backup always holds the photo the run replaced.
+TEST_P(RunBackupTest, AReaderIsKeptOnceWithTheValueOnDisk) {
+  photoimport::RunBackup backup(scratch_.PathOf("runs"), std::chrono::system_clock::now());
+  EXPECT_EQ(backup.Keep("C1", old_), "");
+  EXPECT_EQ(backup.Keep("C1", old_), "");
+  EXPECT_NE(backup.Keep("C1", meanwhile_), "");
+  EXPECT_EQ(backup.saved(), 1);
+  EXPECT_EQ(FileBytes(backup.folder() / "C1.bmp"), old_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, RunBackupTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 
 }  // namespace

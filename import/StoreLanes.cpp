@@ -1,0 +1,122 @@
+#include "import/StoreLanes.h"
+
+#include <exception>
+
+namespace photoimport {
+namespace {
+
+bool StoresInParallel(data::SqlDialect dialect) {
+  return dialect == data::SqlDialect::Postgres || dialect == data::SqlDialect::SqlServer;
+}
+
+// The action, made once more on a new connection when the first attempt found the connection lost.
+data::StoreResult Reconnecting(const StoreAction& action, data::Session& session, const std::string& cardNumber,
+                               std::span<const std::uint8_t> photo) {
+  const data::StoreResult first = action(session, cardNumber, photo);
+  if (first.outcome != data::StoreOutcome::ConnectionLost) return first;
+  try {
+    session.Reconnect();
+  } catch (const std::exception& error) {
+    return {data::StoreOutcome::ConnectionLost, first.driverText + "\n" + error.what()};
+  }
+  return action(session, cardNumber, photo);
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<data::Session>> MoreStoreConnections(data::Session& session, int wanted) {
+  std::vector<std::unique_ptr<data::Session>> more;
+  if (!StoresInParallel(session.dialect())) return more;
+  for (int i = 1; i < wanted; ++i) {
+    auto another = std::make_unique<data::Session>();
+    try {
+      another->ConnectLike(session);
+    } catch (const std::exception&) {
+      break;
+    }
+    more.push_back(std::move(another));
+  }
+  return more;
+}
+
+// A plain condition variable and flag, not std::jthread's stop token: in the Windows build (MinGW's GCC 12
+// library over winpthreads) a std::condition_variable_any wait can miss the stop token's wake-up, and the
+// join then waits for ever.
+struct StoreLanes::Lane {
+  explicit Lane(data::Session& s) : session(s) {}
+  enum class State { Free, Requested, Running, Finished };
+
+  data::Session& session;
+  std::mutex mutex;
+  std::condition_variable changed;
+  // Guarded by mutex; handed over with the request.
+  State state = State::Free;
+  bool ending = false;
+  std::string cardNumber;
+  std::span<const std::uint8_t> photo;
+  data::StoreResult result;
+  std::thread thread;  // last: started once the members above exist
+};
+
+StoreLanes::StoreLanes(const std::vector<data::Session*>& sessions, StoreAction action) : action_(std::move(action)) {
+  for (data::Session* session : sessions) lanes_.push_back(std::make_unique<Lane>(*session));
+  for (const auto& lane : lanes_) lane->thread = std::thread([this, &lane = *lane] { Serve(lane); });
+}
+
+StoreLanes::~StoreLanes() {
+  for (const auto& lane : lanes_) {
+    {
+      std::lock_guard lock(lane->mutex);
+      lane->ending = true;
+    }
+    lane->changed.notify_all();
+  }
+  for (const auto& lane : lanes_) lane->thread.join();
+}
+
+std::optional<int> StoreLanes::FreeLane() const {
+  for (std::size_t i = 0; i < lanes_.size(); ++i) {
+    std::lock_guard lock(lanes_[i]->mutex);
+    if (lanes_[i]->state == Lane::State::Free) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
+
+void StoreLanes::Start(int index, const std::string& cardNumber, std::span<const std::uint8_t> photo) {
+  Lane& lane = *lanes_[static_cast<std::size_t>(index)];
+  {
+    std::lock_guard lock(lane.mutex);
+    lane.cardNumber = cardNumber;
+    lane.photo = photo;
+    lane.state = Lane::State::Requested;
+  }
+  lane.changed.notify_all();
+}
+
+std::optional<data::StoreResult> StoreLanes::Result(int index, std::chrono::milliseconds longest) {
+  Lane& lane = *lanes_[static_cast<std::size_t>(index)];
+  std::unique_lock lock(lane.mutex);
+  if (!lane.changed.wait_for(lock, longest, [&] { return lane.state == Lane::State::Finished; })) return std::nullopt;
+  lane.state = Lane::State::Free;
+  return std::move(lane.result);
+}
+
+void StoreLanes::Cancel(int index) { lanes_[static_cast<std::size_t>(index)]->session.Cancel(); }
+
+// A request once taken is always carried out, also when the lanes are being destroyed.
+void StoreLanes::Serve(Lane& lane) {
+  std::unique_lock lock(lane.mutex);
+  for (;;) {
+    lane.changed.wait(lock, [&] { return lane.ending || lane.state == Lane::State::Requested; });
+    if (lane.state != Lane::State::Requested) return;
+    lane.state = Lane::State::Running;
+    lock.unlock();
+    data::StoreResult result = Reconnecting(action_, lane.session, lane.cardNumber, lane.photo);
+    lock.lock();
+    lane.result = std::move(result);
+    lane.state = Lane::State::Finished;
+    lane.changed.notify_all();
+  }
+}
+
+}  // namespace photoimport
