@@ -1,6 +1,7 @@
 #include "data/OdbcCall.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "app/Text.h"
@@ -26,21 +27,29 @@ std::string FromNarrow(const SQLCHAR* text, size_t length) {
 
 namespace {
 
-std::string NarrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, std::vector<std::string>* states) {
-  std::string text;
-  for (SQLSMALLINT record = 1;; ++record) {
-    SQLCHAR state[6] = {};
-    SQLINTEGER nativeError = 0;
-    SQLSMALLINT length = 0;
-    std::vector<SQLCHAR> message(2048);
-    const SQLRETURN result = SQLGetDiagRec(handleType, handle, record, state, &nativeError, message.data(),
-                                           static_cast<SQLSMALLINT>(message.size()), &length);
-    if (!SQL_SUCCEEDED(result)) break;
-    if (states) states->emplace_back(reinterpret_cast<const char*>(state));
-    if (!text.empty()) text += '\n';
-    text += FromNarrow(message.data(), std::min<size_t>(length, message.size() - 1));
+// The longest message a record can hand over (its length is an SQLSMALLINT). One call with room for that:
+// asked again after a short buffer, some drivers hand over only the rest of the message (psqlODBC), and
+// some cut it without saying so (the SQLite3 driver).
+constexpr SQLSMALLINT kLongestMessage = 32767;
+
+// The record through the narrow or the wide function.
+template <typename Char, typename GetRecord>
+bool ReadRecord(GetRecord get, SQLSMALLINT record, DiagnosticRecord& out) {
+  Char state[6] = {};
+  SQLINTEGER nativeError = 0;
+  SQLSMALLINT length = 0;
+  std::vector<Char> message(kLongestMessage);
+  if (!SQL_SUCCEEDED(get(record, state, &nativeError, message.data(), kLongestMessage, &length))) return false;
+  const std::size_t kept = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
+  if constexpr (std::is_same_v<Char, SQLWCHAR>) {
+    out.state = FromWide(state, 5);
+    out.message = FromWide(message.data(), kept);
+  } else {
+    out.state = std::string(reinterpret_cast<const char*>(state));
+    out.message = FromNarrow(message.data(), kept);
   }
-  return text;
+  out.nativeError = nativeError;
+  return true;
 }
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
@@ -75,32 +84,31 @@ DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::str
   return DbFailure::Statement;
 }
 
-std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode, std::vector<std::string>* states) {
-  if (mode == TextMode::Narrow) return NarrowDiagnostics(handleType, handle, states);
-  std::string text;
-  for (SQLSMALLINT record = 1;; ++record) {
-    SQLWCHAR state[6] = {};
-    SQLINTEGER nativeError = 0;
-    SQLSMALLINT length = 0;
-    std::vector<SQLWCHAR> message(1024);
-    SQLRETURN result = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, message.data(),
-                                      static_cast<SQLSMALLINT>(message.size()), &length);
-    if (result == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
-      message.resize(length + 1);
-      result = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, message.data(),
-                              static_cast<SQLSMALLINT>(message.size()), &length);
-    }
-    if (!SQL_SUCCEEDED(result)) break;
-    if (states) states->push_back(FromWide(state, 5));
-    if (!text.empty()) text += '\n';
-    text += FromWide(message.data(), std::min<size_t>(length, message.size() - 1));
+std::vector<DiagnosticRecord> DiagnosticRecords(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode) {
+  std::vector<DiagnosticRecord> records;
+  for (SQLSMALLINT number = 1;; ++number) {
+    DiagnosticRecord record;
+    const bool read =
+        mode == TextMode::Narrow
+            ? ReadRecord<SQLCHAR>([&](auto... args) { return SQLGetDiagRec(handleType, handle, args...); }, number, record)
+            : ReadRecord<SQLWCHAR>([&](auto... args) { return SQLGetDiagRecW(handleType, handle, args...); }, number,
+                                   record);
+    if (!read) break;
+    records.push_back(std::move(record));
   }
-  return text;
+  return records;
 }
 
 DbError Failure(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {
   std::vector<std::string> states;
-  std::string text = handle == SQL_NULL_HANDLE ? std::string() : Diagnostics(handleType, handle, mode, &states);
+  std::string text;
+  if (handle != SQL_NULL_HANDLE) {
+    for (const DiagnosticRecord& record : DiagnosticRecords(handleType, handle, mode)) {
+      states.push_back(record.state);
+      if (!text.empty()) text += '\n';
+      text += record.message;
+    }
+  }
   if (text.empty()) text = std::string(what) + " failed (ODBC result " + std::to_string(result) + ")";
   return DbError(text, ClassifyFailure(states, text));
 }

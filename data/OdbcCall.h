@@ -29,10 +29,16 @@ enum class TextMode { Wide, Narrow };
 // Text of a narrow call: UTF-8 as it is, anything else read byte by byte as Latin-1.
 std::string FromNarrow(const SQLCHAR* text, size_t length);
 
-// Every diagnostic record of the handle, message texts joined by line breaks; their SQLSTATEs in
-// states when asked for.
-std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, TextMode mode = TextMode::Wide,
-                        std::vector<std::string>* states = nullptr);
+// One diagnostic record: its SQLSTATE, the server's native error number and the message, whole.
+struct DiagnosticRecord {
+  std::string state;
+  long nativeError = 0;
+  std::string message;
+};
+
+// Every diagnostic record of the handle, in order.
+std::vector<DiagnosticRecord> DiagnosticRecords(SQLSMALLINT handleType, SQLHANDLE handle,
+                                                TextMode mode = TextMode::Wide);
 
 // The kind of failure that diagnostic records with these SQLSTATEs and this text describe.
 DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::string& text);
