@@ -13,8 +13,6 @@ constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kOldHeader = "REGEDIT4";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && SameRegName(text.substr(0, prefix.size()), prefix);
 }
@@ -139,10 +137,7 @@ std::optional<std::string> StringFromHexText(std::string_view hex) {
 
 }  // namespace
 
-bool SameRegName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
+bool SameRegName(std::string_view a, std::string_view b) { return EqualIgnoringAsciiCase(a, b); }
 
 RegKey* RegDocument::FindKey(std::string_view path) {
   auto it = std::find_if(keys.begin(), keys.end(), [&](const RegKey& key) { return SameRegName(key.path, path); });

@@ -168,6 +168,18 @@ std::string UpperAscii(std::string_view utf8) {
   return result;
 }
 
+std::string LowerAscii(std::string_view utf8) {
+  std::string result(utf8);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && UpperAscii(a) == UpperAscii(b);
+}
+
 bool IsValidUtf8(std::string_view bytes) {
   size_t pos = 0;
   while (pos < bytes.size()) {

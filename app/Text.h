@@ -10,9 +10,13 @@ namespace app {
 
 // Removes leading and trailing bytes whose code is 32 or less.
 std::string Trim(std::string_view text);
-// Upper-cases ASCII letters that stand as characters of their own (never a byte inside a multi-byte
-// character of UTF-8 text).
+// Upper-cases (lower-cases) ASCII letters that stand as characters of their own (never a byte inside a
+// multi-byte character of UTF-8 text). The one rule by which names, extensions and card numbers are
+// compared without regard to letter case.
 std::string UpperAscii(std::string_view utf8);
+std::string LowerAscii(std::string_view utf8);
+// Equal but for the case of ASCII letters.
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 bool IsValidUtf8(std::string_view bytes);
 // UTF-8 -> GBK bytes; characters GBK cannot hold become '?'.

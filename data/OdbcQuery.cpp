@@ -14,12 +14,6 @@ bool IsBinaryType(SQLSMALLINT type) {
   return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return (x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x) == (y >= 'A' && y <= 'Z' ? y - 'A' + 'a' : y);
-         });
-}
-
 [[noreturn]] void ThrowNull(const char* type) {
   throw ConversionError(std::string("Could not convert variant of type (Null) into type (") + type + ")");
 }
@@ -121,7 +115,7 @@ OdbcQuery::Cell OdbcQuery::ReadCell(SQLUSMALLINT number, bool binary) {
 const OdbcQuery::Cell& OdbcQuery::Find(const std::string& column) const {
   static const Cell kNull;
   for (size_t i = 0; i < columns_.size(); ++i) {
-    if (SameName(columns_[i].name, column)) return hasRow_ ? row_[i] : kNull;
+    if (app::EqualIgnoringAsciiCase(columns_[i].name, column)) return hasRow_ ? row_[i] : kNull;
   }
   throw DbError("Field '" + column + "' not found");
 }

@@ -1,5 +1,6 @@
-// The one database session of the program: an ODBC connection (wide-character API) and the
-// statements the tool sends. All text crossing this interface is UTF-8; the driver gets UTF-16.
+// A database session: one ODBC connection (wide-character API) and the statements the tool sends over it.
+// The program's connection is one; a run adds store connections made like it (ConnectLike). All text
+// crossing this interface is UTF-8; the driver gets UTF-16.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +24,9 @@ enum class DbFailure {
                    // serialization failure): it changed nothing and may be run again
 };
 
-// A failure reported by the driver manager, the driver or the server. what() is the diagnostic
-// text of the driver (all diagnostic records, joined), never an invented message.
+// A failure of a database call. what() is the diagnostic text of the driver manager, the driver or the
+// server (all diagnostic records, joined); only where they give none, or where the session itself finds
+// the fault (a card number that several readers share), does it say so in words of its own.
 class DbError : public std::runtime_error {
  public:
   explicit DbError(const std::string& text, DbFailure failure = DbFailure::Statement)

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/FilePath.h"
+#include "app/Text.h"
 #include "imaging/Decoders.h"
 #include "imaging/PhotoFile.h"
 
@@ -24,12 +25,6 @@ std::size_t CharacterCount(const std::string& text) {
   }));
 }
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 bool DecodeByKind(std::span<const std::uint8_t> file, PictureKind kind, WorkingImage& picture) {
   switch (kind) {
     case PictureKind::Jpeg: return DecodeJpeg(file, picture);
@@ -47,7 +42,7 @@ PictureKind PictureKindOf(const std::string& fileName) {
   const std::size_t dot = fileName.rfind('.');
   if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart))
     return PictureKind::Unregistered;
-  const std::string extension = LowerAscii(fileName.substr(dot + 1));
+  const std::string extension = app::LowerAscii(fileName.substr(dot + 1));
   if (extension == "jpg" || extension == "jpeg") return PictureKind::Jpeg;
   if (extension == "png") return PictureKind::Png;
   if (extension == "bmp") return PictureKind::Bmp;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sources/MappingFile.h"
 #include "import/PhotoLookup.h"
+#include "sources/MappingFile.h"
 
 namespace photoimport {
 

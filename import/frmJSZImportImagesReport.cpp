@@ -9,8 +9,8 @@
 #include <string>
 
 #include "connection/MessageBoxes.h"
-#include "records/RunReportRows.h"
 #include "import/frmJSZImportImages.h"
+#include "records/RunReportRows.h"
 
 namespace {
 

@@ -1,4 +1,3 @@
-#include "app/FilePath.h"
 #include "records/PhotoBackup.h"
 
 #include <algorithm>
@@ -8,15 +7,17 @@
 #include <map>
 #include <system_error>
 
-#include "app/UserDataFolder.h"
 #include "app/AtomicFile.h"
+#include "app/FilePath.h"
+#include "app/Text.h"
+#include "app/UserDataFolder.h"
+#include "imaging/PhotoFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {
 namespace {
 
 constexpr std::array<std::string_view, 4> kBackupExtensions = {".bmp", ".jpg", ".png", ".bin"};
-constexpr std::uintmax_t kMaxBackupFileSize = std::uintmax_t{64} << 20;
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
 bool NeedsEscape(unsigned char c) {
@@ -51,12 +52,7 @@ bool HasBlobHeaderBeforeBitmap(std::span<const std::uint8_t> v) {
          (v[4] | v[5] << 8 | v[6] << 16 | std::uint32_t{v[7]} << 24) == v.size() - 8 && v[8] == 'B' && v[9] == 'M';
 }
 
-std::string LowerExtension(const std::filesystem::path& path) {
-  std::string extension = app::Utf8FromPath(path.extension());
-  for (char& c : extension)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return extension;
-}
+std::string LowerExtension(const std::filesystem::path& path) { return app::LowerAscii(app::Utf8FromPath(path.extension())); }
 
 }  // namespace
 
@@ -213,8 +209,9 @@ bool ReadBackupFile(const std::filesystem::path& path, std::vector<std::uint8_t>
     reason = "cannot read " + app::Utf8FromPath(path) + ": " + error.message();
     return false;
   }
-  if (size > kMaxBackupFileSize) {
-    reason = app::Utf8FromPath(path) + " is larger than 64 MiB, more than any photo value";
+  if (size > imaging::kMaxPhotoFileBytes) {
+    reason = app::Utf8FromPath(path) + " is larger than " + std::to_string(imaging::kMaxPhotoFileBytes >> 20) +
+             " MiB, more than any photo file";
     return false;
   }
   bytes.resize(static_cast<std::size_t>(size));

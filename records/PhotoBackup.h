@@ -84,8 +84,8 @@ struct BackupListing {
 // cannot be told). Sub-folders are passed over.
 BackupListing ListBackupFolder(const std::filesystem::path& folder);
 
-// The file's bytes; false, with the reason, when it cannot be read or is larger than any photo value the
-// tool handles (64 MiB).
+// The file's bytes; false, with the reason, when it cannot be read or is larger than any photo file the
+// tool reads (imaging::kMaxPhotoFileBytes).
 bool ReadBackupFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes, std::string& reason);
 
 }  // namespace photoimport

@@ -4,11 +4,8 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <optional>
-#include <set>
 
 #include "app/Text.h"
-#include "app/AtomicFile.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {
@@ -55,22 +52,15 @@ SplitName Split(std::string_view raw) {
   return name;
 }
 
-// GBK has no character for U+FFFD, so a replacement character in the decoded name marks bytes that are
-// not GBK.
-bool IsValidGbk(std::string_view raw, std::string& decoded) {
-  decoded = app::GbkToUtf8(raw);
-  return decoded.find("\xEF\xBF\xBD") == std::string::npos;
+// The readings of a name part: its UTF-8 alone where the archive declares it UTF-8, else every reading a
+// file name on disk would have (app::FileNameReadings).
+std::vector<std::string> Readings(const std::string& raw, bool declaredUtf8) {
+  if (declaredUtf8 && app::IsValidUtf8(raw)) return {raw};
+  return app::FileNameReadings(raw);
 }
 
-// The readings of a name part under which the entry is listed.
-std::vector<std::string> Readings(const std::string& raw, bool declaredUtf8) {
-  const bool utf8 = app::IsValidUtf8(raw);
-  if (declaredUtf8 && utf8) return {raw};
-  std::string gbk;
-  const bool validGbk = IsValidGbk(raw, gbk);
-  if (utf8 && validGbk && gbk != raw) return {raw, gbk};
-  if (utf8) return {raw};
-  return {gbk};  // GBK, or bytes of no known code page shown with replacement characters
+bool ShareAReading(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  return std::ranges::any_of(a, [&](const std::string& reading) { return std::ranges::count(b, reading) > 0; });
 }
 
 // Whether the archive declares the entry's name UTF-8. libzip does not expose the flag, but its strict
@@ -138,38 +128,45 @@ void ZipArchive::List() {
   struct Named {
     zip_uint64_t index;
     SplitName name;
+    bool declaredUtf8;
   };
   std::vector<Named> named;
-  std::set<std::string> rootFolders;
+  // The folders at the root, each with the readings of its name. An archiver writes a name as UTF-8 only
+  // where it does not fit the local code page, so one folder may stand under a GBK name for some entries
+  // and a flagged UTF-8 name for others: names that share a reading are one folder.
+  std::vector<std::vector<std::string>> rootFolders;
+  std::string shownFolder;  // preferring a reading the archive declares
   bool rootFiles = false;
   for (zip_int64_t i = 0; i < count; ++i) {
     const char* raw = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
     if (!raw) continue;
     SplitName name = Split(raw);
     if (name.parts.empty() || name.parts[0] == kResourceForkFolder) continue;
+    const bool declaredUtf8 = DeclaredUtf8(archive, static_cast<zip_uint64_t>(i));
     if (name.parts.size() > 1 || name.isFolder) {
-      rootFolders.insert(name.parts[0]);
+      const std::vector<std::string> readings = Readings(name.parts[0], declaredUtf8);
+      const auto same = std::ranges::find_if(rootFolders, [&](const auto& known) { return ShareAReading(known, readings); });
+      if (same == rootFolders.end()) rootFolders.push_back(readings);
+      if (shownFolder.empty() || (declaredUtf8 && readings.size() == 1)) shownFolder = readings.front();
     } else {
       rootFiles = true;
     }
-    named.push_back(Named{static_cast<zip_uint64_t>(i), std::move(name)});
+    named.push_back(Named{static_cast<zip_uint64_t>(i), std::move(name), declaredUtf8});
   }
 
   // The level listed: the root, or its one folder.
-  std::optional<std::string> folder;
-  if (!rootFiles && rootFolders.size() == 1) folder = *rootFolders.begin();
-  const std::size_t depth = folder ? 2 : 1;
+  const bool inFolder = !rootFiles && rootFolders.size() == 1;
+  if (inFolder) folder_ = shownFolder;
+  const std::size_t depth = inFolder ? 2 : 1;
   for (const Named& entry : named) {
     const auto& parts = entry.name.parts;
-    const bool declaredUtf8 = DeclaredUtf8(archive, entry.index);
-    if (folder && folder_.empty()) folder_ = Readings(*folder, declaredUtf8).front();
     if (entry.name.isFolder || parts.size() != depth) continue;
     zip_stat_t stat;
     zip_stat_init(&stat);
     const bool statOk = zip_stat_index(archive, entry.index, ZIP_FL_ENC_RAW, &stat) == 0;
     const std::string problem = statOk ? EntryProblem(stat, limits_) : "压缩包中的此文件无法读取";
     listed_.emplace(entry.index, entries_.size());
-    for (std::string& reading : Readings(parts.back(), declaredUtf8))
+    for (std::string& reading : Readings(parts.back(), entry.declaredUtf8))
       entries_.push_back(ZipEntry{std::move(reading), entry.index, problem});
   }
 }

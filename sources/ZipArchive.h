@@ -25,10 +25,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "imaging/PhotoFile.h"
+
 namespace photoimport {
 
 struct ZipLimits {
-  std::uint64_t maxEntrySize = std::uint64_t{64} << 20;  // the largest photo file the import reads
+  std::uint64_t maxEntrySize = imaging::kMaxPhotoFileBytes;  // the largest photo file the import reads
   // All reads of one archive together inflate at most totalFloor + totalRatio x the archive's size.
   std::uint64_t totalFloor = std::uint64_t{1} << 30;
   std::uint64_t totalRatio = 100;

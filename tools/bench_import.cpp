@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Text.h"
 #include "data/Session.h"
 #include "imaging/PhotoStream.h"
 #include "import/ImportRun.h"
@@ -86,8 +87,7 @@ std::string CardNumber(int i) {
 }
 
 bool IsJpegName(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string extension = app::LowerAscii(path.extension().string());
   return extension == ".jpg" || extension == ".jpeg";
 }
 

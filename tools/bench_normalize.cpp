@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Text.h"
 #include "imaging/PhotoStream.h"
 #include "tools/BareJpegDecode.h"
 
@@ -155,8 +156,7 @@ int PeakChild(const std::string& what, const std::string& file) {
 }
 
 bool IsJpegName(const std::filesystem::path& path) {
-  std::string extension = path.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string extension = app::LowerAscii(path.extension().string());
   return extension == ".jpg" || extension == ".jpeg";
 }
 

@@ -19,9 +19,9 @@
 #include "app/FilePath.h"
 #include "data/Session.h"
 #include "import/ImportRun.h"
-#include "sources/MappingFile.h"
 #include "import/ReaderLists.h"
 #include "records/RunReportRows.h"
+#include "sources/MappingFile.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
 #include "tools/ConsoleText.h"
@@ -141,12 +141,9 @@ void StopAtOnceOnSecondInterrupt(data::Session& session) {
 
 struct Arguments {
   ImportOptions options;
-  bool haveCategory = false;
   tools::ConnectionArguments connection;
   std::optional<data::Timeouts> timeouts;
   std::optional<std::string> report;
-  bool haveBackup = false;
-  bool haveRule = false;
   std::optional<std::string> mapFile;
 };
 
@@ -178,11 +175,6 @@ bool ParseCategory(const std::string& text, ImportOptions& options) {
   }
 }
 
-// Besides the connection options (tools::kConnectionOptions).
-const std::set<std::string> kValueOptions = {"--folder", "--by",     "--rule",   "--category", "--department",
-                                              "--timeout", "--report", "--backup", "--map",      "--jobs",
-                                              "--connections"};
-
 bool ParseTimeout(const std::string& text, std::optional<data::Timeouts>& timeouts) {
   int seconds = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
@@ -197,71 +189,54 @@ bool ParseCount(const std::string& text, int most, int& count) {
   return error == std::errc() && end == text.data() + text.size() && count >= 1 && count <= most;
 }
 
+const std::set<std::string> kFlags = {"--replace", "--no-backup", "--dry-run"};
+
+// The options with a value, the connection options (tools::kConnectionOptions) among them.
+std::set<std::string> ValueOptions() {
+  std::set<std::string> options = {"--folder", "--by",     "--rule",   "--category", "--department", "--timeout",
+                                   "--report", "--backup", "--map",    "--jobs",     "--connections"};
+  options.insert(tools::kConnectionOptions.begin(), tools::kConnectionOptions.end());
+  return options;
+}
+
 // Empty when the arguments are sound, else the problem.
 std::string Parse(int argc, char** argv, Arguments& args) {
-  bool haveFolder = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (option == "--replace") {
-      args.options.skipReadersWithPhoto = false;
-      continue;
-    }
-    if (option == "--no-backup") {
-      args.options.backupReplaced = false;
-      continue;
-    }
-    if (option == "--dry-run") {
-      args.options.dryRun = true;
-      continue;
-    }
-    if (option == "--" && i + 1 == argc) break;
-    if (option == "--" || option.size() < 2 || option[0] != '-')
-      return "unexpected argument " + std::string(option == "--" ? argv[i + 1] : option);
-    if (!kValueOptions.contains(option) && !tools::kConnectionOptions.contains(option))
-      return "unknown option " + option;
-    if (i + 1 >= argc) return "missing value for " + option;
-    const std::string value = argv[++i];
-    if (option == "--folder") {
-      args.options.folder = value;
-      haveFolder = true;
-    } else if (option == "--by") {
-      if (!ParseIdentifier(value, args.options.identifier)) return "bad --by " + value;
-    } else if (option == "--rule") {
-      if (!tools::ParseNamingRule(value, args.options.rule, args.options.ruleIndex)) return "bad --rule " + value;
-      args.haveRule = true;
-    } else if (option == "--category") {
-      if (!ParseCategory(value, args.options)) return "bad --category " + value;
-      args.haveCategory = true;
-    } else if (option == "--department") {
-      args.options.department = value;
-    } else if (tools::kConnectionOptions.contains(option)) {
-      tools::SetConnectionArgument(args.connection, option, value);
-    } else if (option == "--backup") {
-      args.options.backupRoot = value;
-      args.haveBackup = true;
-    } else if (option == "--map") {
-      args.mapFile = value;
-    } else if (option == "--report") {
-      args.report = value;
-    } else if (option == "--timeout") {
-      if (!ParseTimeout(value, args.timeouts)) return "bad --timeout " + value + " (whole seconds, 1 or more)";
-    } else if (option == "--jobs") {
-      if (!ParseCount(value, 64, args.options.jobs)) return "bad --jobs " + value + " (1 to 64)";
-    } else if (option == "--connections") {
-      if (!ParseCount(value, 8, args.options.storeConnections)) return "bad --connections " + value + " (1 to 8)";
-    } else {
-      return "unknown option " + option;
-    }
-  }
-  const bool byName = args.options.identifier == IdentifierColumn::Name;
-  if (!haveFolder) return "--folder is required";
-  if (byName && !args.haveCategory) return "--by name requires --category all or --category ID";
-  if (!byName && args.haveCategory) return "--category applies to --by name only";
-  if (args.options.department && args.options.categoryChoice != CategoryChoice::One)
-    return "--department needs --category ID";
+  tools::CommandLine line;
+  if (std::string problem = tools::ReadCommandLine(argc, argv, kFlags, ValueOptions(), line); !problem.empty())
+    return problem;
+  if (!line.positionals.empty()) return "unexpected argument " + line.positionals.front();
+  ImportOptions& options = args.options;
+  options.skipReadersWithPhoto = !line.Has("--replace");
+  options.backupReplaced = !line.Has("--no-backup");
+  options.dryRun = line.Has("--dry-run");
+  args.connection = tools::ConnectionArgumentsOf(line);
+  const auto value = [&](const char* option) { return line.Value(option); };
+  if (const std::string* folder = value("--folder")) options.folder = *folder;
+  else return "--folder is required";
+  if (const std::string* by = value("--by"); by && !ParseIdentifier(*by, options.identifier)) return "bad --by " + *by;
+  if (const std::string* rule = value("--rule"); rule && !tools::ParseNamingRule(*rule, options.rule, options.ruleIndex))
+    return "bad --rule " + *rule;
+  if (const std::string* category = value("--category"); category && !ParseCategory(*category, options))
+    return "bad --category " + *category;
+  if (const std::string* department = value("--department")) options.department = *department;
+  if (const std::string* backup = value("--backup")) options.backupRoot = *backup;
+  if (const std::string* map = value("--map")) args.mapFile = *map;
+  if (const std::string* report = value("--report")) args.report = *report;
+  if (const std::string* timeout = value("--timeout"); timeout && !ParseTimeout(*timeout, args.timeouts))
+    return "bad --timeout " + *timeout + " (whole seconds, 1 or more)";
+  if (const std::string* jobs = value("--jobs"); jobs && !ParseCount(*jobs, 64, options.jobs))
+    return "bad --jobs " + *jobs + " (1 to 64)";
+  if (const std::string* connections = value("--connections");
+      connections && !ParseCount(*connections, 8, options.storeConnections))
+    return "bad --connections " + *connections + " (1 to 8)";
+
+  const bool byName = options.identifier == IdentifierColumn::Name;
+  if (byName && !line.Has("--category")) return "--by name requires --category all or --category ID";
+  if (!byName && line.Has("--category")) return "--category applies to --by name only";
+  if (options.department && options.categoryChoice != CategoryChoice::One) return "--department needs --category ID";
   if (std::string problem = tools::CheckConnectionArguments(args.connection); !problem.empty()) return problem;
-  if (args.haveRule && args.mapFile) return "--map and --rule exclude each other";
-  if (args.haveBackup && !args.options.backupReplaced) return "--backup and --no-backup exclude each other";
+  if (line.Has("--rule") && args.mapFile) return "--map and --rule exclude each other";
+  if (line.Has("--backup") && !options.backupReplaced) return "--backup and --no-backup exclude each other";
   return {};
 }
 

@@ -22,10 +22,10 @@ TEST(ImportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo and the de
 #include <string>
 #include <thread>
 
+#include "imaging/PhotoStream.h"
 #include "support/CommandRunner.h"
 #include "support/CsvReader.h"
 #include "support/ScratchFolder.h"
-#include "imaging/PhotoStream.h"
 #include "support/TestDatabase.h"
 #include "support/ThrowawayPostgres.h"
 

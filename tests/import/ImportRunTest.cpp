@@ -15,11 +15,11 @@
 #include "app/FilePath.h"
 #include "app/Text.h"
 #include "data/Session.h"
+#include "imaging/JpegTestFiles.h"
 #include "imaging/PhotoFile.h"
 #include "imaging/PhotoStream.h"
 #include "import/FailureReasons.h"
 #include "import/ImportRun.h"
-#include "imaging/JpegTestFiles.h"
 #include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 

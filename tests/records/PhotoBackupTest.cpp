@@ -12,8 +12,8 @@
 #include <regex>
 #include <sstream>
 
-#include "support/ScratchFolder.h"
 #include "app/UserDataFolder.h"
+#include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "support/CsvReader.h"
 #include "app/FilePath.h"
+#include "support/CsvReader.h"
 #include "support/ScratchFolder.h"
 
 namespace {

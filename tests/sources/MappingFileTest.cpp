@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "support/ScratchFolder.h"
 #include "app/Text.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/Text.h"
 #include "support/ScratchFolder.h"
 #include "support/ZipFixture.h"
-#include "app/Text.h"
 
 namespace {
 
@@ -110,6 +110,12 @@ TEST_F(ZipArchiveTest, ASingleFolderAtTheRootIsThePhotoFolder) {
       {"two folders: the root holds no files", {RawZipEntry("a/A1.jpg"), RawZipEntry("b/A2.jpg")}, "", {}},
       {"an empty archive", {}, "", {}},
       {"one empty folder", {RawZipEntry("照片/").Utf8Flag()}, "照片", {}},
+      // An archiver flags a name UTF-8 only where it does not fit the local code page: the folder's name
+      // is GBK in one entry and UTF-8 in the other, and it is still one folder.
+      {"one folder named in GBK and in flagged UTF-8",
+       {RawZipEntry(app::Utf8ToGbk("照片/A1.jpg"), "a1"), RawZipEntry("照片/€.jpg", "euro").Utf8Flag()},
+       "照片",
+       {"A1.jpg", "€.jpg"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -180,19 +186,22 @@ TEST_F(ZipArchiveTest, AnEncryptedEntryIsListedWithItsReason) {
   EXPECT_EQ(ReadEntry(*archive, "A2.jpg"), "plain photo");
 }
 
+// An entry may be as large as a photo file on disk, and no larger.
 TEST_F(ZipArchiveTest, AnEntryLargerThanTheLimitIsNotInflated) {
-  // Honest: the directory says 65 MiB, and the entry is refused from the listing on.
-  auto archive = OpenBuilt({RawZipEntry("big.bmp").Zeros(65 * kMiB).Deflate(), RawZipEntry("A1.jpg", "small")});
+  const std::string limit = std::to_string(imaging::kMaxPhotoFileBytes >> 20) + " MiB";
+  const std::uint64_t tooLarge = imaging::kMaxPhotoFileBytes + kMiB;
+  // Honest: the directory says so, and the entry is refused from the listing on.
+  auto archive = OpenBuilt({RawZipEntry("big.bmp").Zeros(tooLarge).Deflate(), RawZipEntry("A1.jpg", "small")});
   ASSERT_TRUE(archive) << reason_;
-  EXPECT_NE(archive->Entries()[0].reason.find("64 MiB"), std::string::npos) << archive->Entries()[0].reason;
+  EXPECT_NE(archive->Entries()[0].reason.find(limit), std::string::npos) << archive->Entries()[0].reason;
   EXPECT_EQ(ReadEntry(*archive, "big.bmp"), "error: " + archive->Entries()[0].reason);
   EXPECT_EQ(ReadEntry(*archive, "A1.jpg"), "small");
 
-  // Lying: the directory says 1000 bytes, the data inflates to 200 MiB. Reading stops at the limit.
-  archive = OpenBuilt({RawZipEntry("bomb.jpg").Zeros(200 * kMiB).Deflate().Claim(1000)});
+  // Lying: the directory says 1000 bytes, the data inflates to more. Reading stops at the limit.
+  archive = OpenBuilt({RawZipEntry("bomb.jpg").Zeros(tooLarge).Deflate().Claim(1000)});
   ASSERT_TRUE(archive) << reason_;
   EXPECT_EQ(archive->Entries()[0].reason, "");
-  EXPECT_NE(ReadEntry(*archive, "bomb.jpg").find("64 MiB"), std::string::npos) << ReadEntry(*archive, "bomb.jpg");
+  EXPECT_NE(ReadEntry(*archive, "bomb.jpg").find(limit), std::string::npos) << ReadEntry(*archive, "bomb.jpg");
 }
 
 TEST_F(ZipArchiveTest, AllReadsTogetherStayWithinTheTotalBound) {
