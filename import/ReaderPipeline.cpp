@@ -49,7 +49,15 @@ ReaderPipeline::ReaderPipeline(StoreLanes& lanes, ImportObserver& observer, Phot
   photos_ = std::make_unique<NormalizePool<Photo, PlannedReader>>(normalize, jobs > 0 ? jobs : DefaultNormalizeWorkers());
 }
 
-ReaderPipeline::~ReaderPipeline() = default;
+// Normally End() has emptied the queue. When the run ends by an exception instead (an observer's), the
+// stores in flight still read their photos from the queue: they end before it goes.
+ReaderPipeline::~ReaderPipeline() {
+  photos_->Stop();
+  for (const Queued& queued : queue_)
+    if (queued.lane >= 0)
+      while (!lanes_.Result(queued.lane, kResponsiveInterval)) {
+      }
+}
 
 void ReaderPipeline::Add(const ReaderRow& row, const PlannedReader& plan) {
   FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, ReaderOutcome::NoFile, plan.reason};
