@@ -61,23 +61,36 @@ constexpr const char* kLostConnectionTexts[] = {
     "no connection to the server", "terminating connection", "Communication link failure",
 };
 
+constexpr long kSqlServerDeadlockVictim = 1205;
+constexpr long kSqlServerLockTimeout = 1222;
+
 }  // namespace
 
-DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::string& text) {
-  for (const std::string& state : states) {
+DbFailure ClassifyFailure(const std::vector<DiagnosticRecord>& records) {
+  std::string text;
+  for (const DiagnosticRecord& record : records) text += record.message + '\n';
+  for (const DiagnosticRecord& record : records) {
+    const std::string& state = record.state;
     // 57P01-57P03: the PostgreSQL server is shutting down, crashed or not accepting connections yet.
     if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03")
       return DbFailure::ConnectionLost;
   }
   for (const char* lost : kLostConnectionTexts)
     if (Contains(text, lost)) return DbFailure::ConnectionLost;
-  for (const std::string& state : states) {
+  for (const DiagnosticRecord& record : records) {
+    const std::string& state = record.state;
     if (state == "HY008") return DbFailure::Cancelled;
     // HYT00/HYT01: the driver's own timeouts; 57014: PostgreSQL's statement timeout (a cancel of our
     // own is recognised by the statement that was cancelled); 55P03: a lock that could not be had.
     if (state == "HYT00" || state == "HYT01" || state == "57014" || state == "55P03") return DbFailure::TimedOut;
     // 40001: a serialization failure (SQL Server's deadlock victim); 40P01: PostgreSQL's deadlock.
     if (state == "40001" || state == "40P01") return DbFailure::Conflict;
+    // SQL Server's own numbers, whatever state the driver gives them (FreeTDS knows no state for either
+    // and reports 42000): 1205, chosen as a deadlock victim (the batch was rolled back); 1222, a lock
+    // not granted within the session's lock timeout (the statement was cancelled). Other drivers' native
+    // numbers stay far below these (psqlODBC's are its own error codes, the SQLite3 driver's SQLite's).
+    if (record.nativeError == kSqlServerDeadlockVictim) return DbFailure::Conflict;
+    if (record.nativeError == kSqlServerLockTimeout) return DbFailure::TimedOut;
   }
   // SQLite gives up on a database that another connection holds locked once its busy timeout ends.
   if (Contains(text, "database is locked")) return DbFailure::TimedOut;
@@ -100,17 +113,15 @@ std::vector<DiagnosticRecord> DiagnosticRecords(SQLSMALLINT handleType, SQLHANDL
 }
 
 DbError Failure(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {
-  std::vector<std::string> states;
+  std::vector<DiagnosticRecord> records;
+  if (handle != SQL_NULL_HANDLE) records = DiagnosticRecords(handleType, handle, mode);
   std::string text;
-  if (handle != SQL_NULL_HANDLE) {
-    for (const DiagnosticRecord& record : DiagnosticRecords(handleType, handle, mode)) {
-      states.push_back(record.state);
-      if (!text.empty()) text += '\n';
-      text += record.message;
-    }
+  for (const DiagnosticRecord& record : records) {
+    if (!text.empty()) text += '\n';
+    text += record.message;
   }
   if (text.empty()) text = std::string(what) + " failed (ODBC result " + std::to_string(result) + ")";
-  return DbError(text, ClassifyFailure(states, text));
+  return DbError(text, ClassifyFailure(records));
 }
 
 void Check(SQLRETURN result, SQLSMALLINT handleType, SQLHANDLE handle, const char* what, TextMode mode) {

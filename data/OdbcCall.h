@@ -40,8 +40,9 @@ struct DiagnosticRecord {
 std::vector<DiagnosticRecord> DiagnosticRecords(SQLSMALLINT handleType, SQLHANDLE handle,
                                                 TextMode mode = TextMode::Wide);
 
-// The kind of failure that diagnostic records with these SQLSTATEs and this text describe.
-DbFailure ClassifyFailure(const std::vector<std::string>& states, const std::string& text);
+// The kind of failure that these diagnostic records describe, by their SQLSTATEs, the server's native
+// error numbers and their text.
+DbFailure ClassifyFailure(const std::vector<DiagnosticRecord>& records);
 
 // The DbError for a call that did not succeed: the handle's diagnostics, classified (what names the
 // call, for the rare driver that leaves no diagnostic record).

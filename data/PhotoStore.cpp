@@ -1,12 +1,24 @@
 #include "data/PhotoStore.h"
 
 #include <algorithm>
+#include <chrono>
+#include <random>
+#include <thread>
 
 namespace data {
 namespace {
 
 // How often a store is made in all when the server keeps ending it for a conflict.
 constexpr int kConflictAttempts = 3;
+
+// Before a store ended for a conflict is made again: a short pause, so that the other session can finish
+// and release the locks that formed the deadlock (Microsoft's advice for a deadlock victim), of random
+// length, so that two stores that deadlocked do not meet again at the same moment.
+void PauseBeforeRetry() {
+  thread_local std::minstd_rand random(std::random_device{}());
+  std::uniform_int_distribution<int> milliseconds(50, 250);
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds(random)));
+}
 
 // Why a store that changed nothing did not store: the rows it looked for, read again.
 StoreOutcome WhyNothingChanged(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo) {
@@ -38,6 +50,7 @@ StoreResult AttemptStore(const std::function<StoreResult()>& attempt) {
       return attempt();
     } catch (const DbError& error) {
       if (error.failure() != DbFailure::Conflict || attempts == kConflictAttempts) return FailedStore(error);
+      PauseBeforeRetry();
     } catch (const std::exception& error) {
       return FailedStore(error);
     }

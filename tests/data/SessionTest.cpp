@@ -362,40 +362,58 @@ TEST(SessionTimeoutTest, LoginToAServerThatNeverAnswersEnds) {
 
 TEST(DbFailureTest, DriverDiagnosticsAreClassified) {
   using data::DbFailure;
+  using Record = data::odbc::DiagnosticRecord;
   const struct {
-    std::vector<std::string> states;
-    std::string text;
+    std::vector<Record> records;
     DbFailure failure;
   } cases[] = {
       // psqlODBC: the server shut down (fast stop), then every later statement.
-      {{"57P01"}, "FATAL: terminating connection due to administrator command;\nThe connection has been lost",
+      {{{"57P01", 7, "FATAL: terminating connection due to administrator command;\nThe connection has been lost"}},
        DbFailure::ConnectionLost},
-      {{"08S01"}, "SQLExecDirect unable due to the connection lost", DbFailure::ConnectionLost},
+      {{{"08S01", 35, "SQLExecDirect unable due to the connection lost"}}, DbFailure::ConnectionLost},
       // psqlODBC: the server process died; a connect to a server that is down.
-      {{"08S01"}, "server closed the connection unexpectedly", DbFailure::ConnectionLost},
-      {{"08001"}, "connection to server at \"127.0.0.1\", port 5432 failed: Connection refused",
+      {{{"08S01", 35, "server closed the connection unexpectedly"}}, DbFailure::ConnectionLost},
+      {{{"08001", 101, "connection to server at \"127.0.0.1\", port 5432 failed: Connection refused"}},
        DbFailure::ConnectionLost},
-      {{"HY000"}, "could not send data to server: Broken pipe", DbFailure::ConnectionLost},
+      {{{"HY000", 7, "could not send data to server: Broken pipe"}}, DbFailure::ConnectionLost},
       // FreeTDS.
-      {{"08S01"}, "[FreeTDS][SQL Server]Communication link failure", DbFailure::ConnectionLost},
-      {{"HYT00"}, "[FreeTDS][SQL Server]Query timeout expired", DbFailure::TimedOut},
+      {{{"08S01", 20004, "[FreeTDS][SQL Server]Communication link failure"}}, DbFailure::ConnectionLost},
+      {{{"HYT00", 0, "[FreeTDS][SQL Server]Query timeout expired"}}, DbFailure::TimedOut},
       // PostgreSQL's statement timeout and lock timeout; SQLite's busy timeout.
-      {{"57014"}, "ERROR: canceling statement due to statement timeout", DbFailure::TimedOut},
-      {{"55P03"}, "ERROR: canceling statement due to lock timeout", DbFailure::TimedOut},
-      {{"HY000"}, "[SQLite]database is locked (5)", DbFailure::TimedOut},
-      {{"HY008"}, "Operation canceled", DbFailure::Cancelled},
-      // SQL Server's deadlock victim; PostgreSQL's deadlock and serialization failure.
-      {{"40001"}, "[Microsoft][ODBC SQL Server Driver][SQL Server]Transaction (Process ID 57) was deadlocked on "
-                  "lock resources with another process and has been chosen as the deadlock victim. Rerun the transaction.",
+      {{{"57014", 7, "ERROR: canceling statement due to statement timeout"}}, DbFailure::TimedOut},
+      {{{"55P03", 7, "ERROR: canceling statement due to lock timeout"}}, DbFailure::TimedOut},
+      {{{"HY000", 5, "[SQLite]database is locked (5)"}}, DbFailure::TimedOut},
+      {{{"HY008", 0, "Operation canceled"}}, DbFailure::Cancelled},
+      // SQL Server's deadlock victim (1205) through Microsoft's drivers, and through FreeTDS, which knows no
+      // state for it; behind the statement's other messages (a trigger's PRINT) too.
+      {{{"40001", 1205, "[Microsoft][ODBC SQL Server Driver][SQL Server]Transaction (Process ID 57) was deadlocked on "
+                        "lock resources with another process and has been chosen as the deadlock victim. Rerun the "
+                        "transaction."}},
        DbFailure::Conflict},
-      {{"40P01"}, "ERROR: deadlock detected", DbFailure::Conflict},
-      {{"40001"}, "ERROR: could not serialize access due to concurrent update", DbFailure::Conflict},
-      // A statement the server refuses.
-      {{"42P01"}, "ERROR: relation \"no_such_table\" does not exist", DbFailure::Statement},
-      {{"HY000"}, "[SQLite]photo refused (19)", DbFailure::Statement},
-      {{"23505"}, "ERROR: duplicate key value violates unique constraint", DbFailure::Statement},
+      {{{"42000", 1205, "[FreeTDS][SQL Server]Transaction (Process ID 57) was deadlocked on lock resources with "
+                        "another process and has been chosen as the deadlock victim. Rerun the transaction."}},
+       DbFailure::Conflict},
+      {{{"01000", 0, "[FreeTDS][SQL Server]audit written"},
+        {"42000", 1205, "[FreeTDS][SQL Server]Transaction (Process ID 57) was deadlocked"}},
+       DbFailure::Conflict},
+      // SQL Server's lock timeout (SET LOCK_TIMEOUT), whatever the state.
+      {{{"42000", 1222, "[FreeTDS][SQL Server]Lock request time out period exceeded."}}, DbFailure::TimedOut},
+      {{{"HY000", 1222, "[Microsoft][ODBC Driver 17 for SQL Server][SQL Server]Lock request time out period "
+                        "exceeded."}},
+       DbFailure::TimedOut},
+      // PostgreSQL's deadlock and serialization failure.
+      {{{"40P01", 7, "ERROR: deadlock detected"}}, DbFailure::Conflict},
+      {{{"40001", 7, "ERROR: could not serialize access due to concurrent update"}}, DbFailure::Conflict},
+      // A statement the server refuses, SQL Server's own among them.
+      {{{"42P01", 7, "ERROR: relation \"no_such_table\" does not exist"}}, DbFailure::Statement},
+      {{{"HY000", 19, "[SQLite]photo refused (19)"}}, DbFailure::Statement},
+      {{{"23505", 7, "ERROR: duplicate key value violates unique constraint"}}, DbFailure::Statement},
+      {{{"42000", 402, "[FreeTDS][SQL Server]The data types image and varbinary(max) are incompatible in the equal "
+                       "to operator."}},
+       DbFailure::Statement},
   };
-  for (const auto& c : cases) EXPECT_EQ(data::odbc::ClassifyFailure(c.states, c.text), c.failure) << c.text;
+  for (const auto& c : cases)
+    EXPECT_EQ(data::odbc::ClassifyFailure(c.records), c.failure) << c.records.back().message;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SessionTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
