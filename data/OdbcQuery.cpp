@@ -69,6 +69,7 @@ void OdbcQuery::FetchRow() {
   if (result == SQL_NO_DATA) {
     hasRow_ = false;
     row_.clear();
+    ReadRemainingResults(*connection_, statement_.get());
     return;
   }
   Check(result, SQL_HANDLE_STMT, statement_.get(), "SQLFetch", Mode());
@@ -154,7 +155,8 @@ std::optional<Bytes> OdbcQuery::AsBytes(const std::string& column) const {
 
 void OdbcQuery::Close() {
   if (!statement_) return;
-  SQLCloseCursor(statement_.get());
+  // Also discards the results not read (unlike SQLCloseCursor, without complaint when none is open).
+  SQLFreeStmt(statement_.get(), SQL_CLOSE);
   statement_.Free();
   hasRow_ = false;
   row_.clear();

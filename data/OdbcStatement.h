@@ -57,9 +57,19 @@ class InFlight {
 };
 
 // Sends the lines, each followed by CR LF, with the parameters bound in order. Returns the statement
-// handle; result is SQL_NO_DATA for a searched change that touched no row.
+// handle positioned on its first result; result is SQL_NO_DATA for a searched change that touched no row.
 Handle ExecuteStatement(Connection& connection, const std::vector<std::string>& lines,
                         const std::vector<Param>& params, SQLRETURN& result);
+
+// Reads the results of an executed statement to the end, from its current one (`executed`: what the
+// execution returned), and gives the number of rows it changed as Session::Execute describes it. A
+// statement may send back several results: a trigger's row counts before the statement's own (unless
+// NOCOUNT is on), and an error a trigger raises after them. Throws the first failure among them.
+long long ReadResultsToEnd(Connection& connection, SQLHSTMT statement, SQLRETURN executed);
+
+// Moves past the statement's remaining results, once the current one has been read to its end; throws
+// the first failure among them.
+void ReadRemainingResults(Connection& connection, SQLHSTMT statement);
 
 // The lines as sent.
 std::string JoinLines(const std::vector<std::string>& lines);

@@ -167,10 +167,7 @@ std::unique_ptr<Query> Session::Open(const std::vector<std::string>& lines, cons
 long long Session::Execute(const std::vector<std::string>& lines, const std::vector<Param>& params) {
   SQLRETURN result = SQL_SUCCESS;
   Handle statement = odbc::ExecuteStatement(*impl_->connection, lines, params, result);
-  if (result == SQL_NO_DATA) return 0;
-  SQLLEN rows = -1;
-  Check(SQLRowCount(statement.get(), &rows), SQL_HANDLE_STMT, statement.get(), "SQLRowCount");
-  return rows;
+  return odbc::ReadResultsToEnd(*impl_->connection, statement.get(), result);
 }
 
 std::optional<Bytes> Session::ReadPhoto(const std::string& cardNumber) {

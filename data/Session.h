@@ -3,6 +3,7 @@
 // crossing this interface is UTF-8; the driver gets UTF-16.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -46,8 +47,27 @@ class ConversionError : public std::runtime_error {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The longest binary value SQL Server compares with '=' on every version: a varbinary(8000). Longer
+// binary parameters arrive as image (SQL Server 2000 has no varbinary(max)), which it cannot compare.
+inline constexpr std::size_t kLongestComparableBinary = 8000;
+
+// A binary value of at most kLongestComparableBinary bytes that a statement compares: bound as
+// SQL_VARBINARY of that size (on SQL Server a varbinary(8000)), where a Bytes value is bound as the long
+// binary type the photo column takes.
+struct ComparableBinary {
+  Bytes bytes;
+  bool operator==(const ComparableBinary&) const = default;
+};
+
 // A value bound to a '?' marker of a statement, in order.
-using Param = std::variant<std::string, long long, Bytes>;
+using Param = std::variant<std::string, long long, Bytes, ComparableBinary>;
+
+// A statement as sent: its lines (joined, each followed by CR LF, the last too) and the values bound to
+// its '?' markers, in order.
+struct Statement {
+  std::vector<std::string> lines;
+  std::vector<Param> params;
+};
 
 // Forward-only result of a statement. The current row is fetched whole when the cursor moves onto it,
 // so columns can be read in any order and as often as needed.
@@ -112,10 +132,18 @@ class Session {
   void Cancel();
 
   // Sends the lines joined, each followed by CR LF (the last too), with the parameters bound to the
-  // '?' markers in order, and returns its result positioned on the first row.
+  // '?' markers in order, and returns its result positioned on the first row. Once the result has been
+  // read to its end, the statement's remaining results are read too: an error among them (one a
+  // trigger raised, say) is thrown by the Next() that reached the end.
   std::unique_ptr<Query> Open(const std::vector<std::string>& lines, const std::vector<Param>& params = {});
-  // Runs a statement without a result; returns the number of rows it changed (-1 when unknown).
+  std::unique_ptr<Query> Open(const Statement& statement) { return Open(statement.lines, statement.params); }
+  // Runs a statement without a result of its own, reading every result it sends back to the end (an error
+  // among them is thrown as the statement's failure). Returns the number of rows it changed: the count
+  // the statement reports itself as its last result, a row with one number (SQL Server's store
+  // statements end in "select @@rowcount", which no trigger's count can take the place of); otherwise
+  // the driver's count of its last result that has one; -1 when unknown.
   long long Execute(const std::vector<std::string>& lines, const std::vector<Param>& params = {});
+  long long Execute(const Statement& statement) { return Execute(statement.lines, statement.params); }
 
   // The current photo of the reader whose card number (pe_id) equals cardNumber, trailing blanks
   // ignored (see CardNumberMatch): std::nullopt when no row has that card number, an empty value for
