@@ -58,7 +58,7 @@ StoreResult AttemptStore(const std::function<StoreResult()>& attempt) {
 }
 
 CurrentPhoto ReadCurrentPhoto(Session& session, const std::string& cardNumber) {
-  auto rows = session.Open(ReadPhotoStatement(session.dialect()), {cardNumber});
+  auto rows = session.Open(ReadPhotoStatement(session.dialect(), cardNumber));
   CurrentPhoto current;
   for (; !rows->Eof(); rows->Next(), ++current.readers) current.value = rows->AsBytes("pe_photo").value_or(Bytes());
   rows->Close();
@@ -68,9 +68,7 @@ CurrentPhoto ReadCurrentPhoto(Session& session, const std::string& cardNumber) {
 StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                        PhotoGuard guard) {
   return AttemptStore([&]() -> StoreResult {
-    const Bytes value(photo.begin(), photo.end());
-    const long long changed =
-        session.Execute(StorePhotoStatement(session.dialect(), guard), {value, cardNumber, cardNumber});
+    const long long changed = session.Execute(StorePhotoStatement(session.dialect(), guard, cardNumber, photo));
     if (changed == 1) return {};
     // The statement's uniqueness test keeps it from changing more than one row; a driver that cannot
     // count (-1) is answered by the read.
@@ -81,9 +79,8 @@ StoreResult StorePhoto(Session& session, const std::string& cardNumber, std::spa
 StoreResult ReplacePhoto(Session& session, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                          std::span<const std::uint8_t> current) {
   return AttemptStore([&]() -> StoreResult {
-    const Bytes value(photo.begin(), photo.end()), expected(current.begin(), current.end());
     const long long changed =
-        session.Execute(ReplacePhotoStatement(session.dialect()), {value, cardNumber, expected, cardNumber});
+        session.Execute(ReplacePhotoStatement(session.dialect(), cardNumber, photo, current));
     if (changed == 1) return {};
     return {WhyNothingChanged(session, cardNumber, photo), {}};
   });

@@ -1,12 +1,24 @@
-// The statements the tool sends to the reader tables lib_people and lib_duzhe, line by line as sent.
+// Every statement the tool sends to the database server, line by line as sent, in the form of the server's
+// SQL (SqlDialect): the reader tables lib_people and lib_duzhe, the catalog checks and the settings of a
+// new connection. Nothing else in the program writes SQL, so that `card-photo statements` (which lists
+// them through StatementCatalog) shows a database administrator exactly what the tool can send.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/Session.h"
 
 namespace data {
+
+// What a new connection is told before its first statement (SQLite: how long to wait for a database that
+// another connection holds locked; SQL Server: to send long values whole). Sent again when the timeouts
+// change.
+std::vector<Statement> ConnectionSetupStatements(SqlDialect dialect, const Timeouts& timeouts);
 
 // Does lib_duzhe have the display-order column dz_view_order? Asked through the server's catalog.
 std::vector<std::string> ViewOrderCheckStatement();
@@ -18,9 +30,21 @@ std::vector<std::string> DepartmentsStatement(long long categoryNumber);
 // Runs the catalog check: the column exists when the check returns at least one row.
 bool HasViewOrderColumn(Session& session);
 
-// The condition "pe_id is the card number bound to the marker", trailing blanks ignored on every
-// server: a fixed-width pe_id compares that way on PostgreSQL and SQL Server by itself (and there the
-// plain comparison can use the index), SQLite compares the stored value with its trailing blanks removed.
+// A text literal of the statements: on SQL Server with the N prefix, so that Chinese text reaches the
+// server as Unicode whatever the database's code page (without it the server reads the text in its
+// default code page and characters it lacks become '?').
+std::string TextLiteral(SqlDialect dialect, std::string_view text);
+
+// The readers an import run looks for: "select pe_id,pe_name", the identifier column as sNo, normal
+// readers only (pe_mark neither 过期 nor 注销, as the library system sends it), then the optional
+// restrictions: no photo yet, one category (written in decimal), within it one department (bound, and
+// compared without trailing blanks on both sides, so that a name read from a fixed-width column matches).
+Statement SelectionStatement(SqlDialect dialect, const std::string& identifierColumn, bool withoutPhotoOnly,
+                             std::optional<long long> category, const std::optional<std::string>& department);
+
+// The condition "pe_id is the card number bound to the marker", trailing blanks ignored on every server
+// (a fixed-width pe_id compares that way on PostgreSQL and SQL Server by itself; SQLite compares the
+// stored value with its trailing blanks removed), in a form the server finds through an index on pe_id.
 // So "D002" and "D002  " are one card number everywhere.
 std::string CardNumberMatch(SqlDialect dialect);
 
@@ -32,20 +56,33 @@ enum class PhotoGuard {
   Any,    // whatever is stored (tools, restore)
 };
 
-// The condition on pe_photo that the guard allows.
-std::string PhotoGuardCondition(SqlDialect dialect, PhotoGuard guard);
+// Stores the photo as pe_photo of the reader with the card number when its current photo passes the
+// guard and no other reader has that card number. The guard and the uniqueness are part of the one
+// statement, so it changes exactly that row or nothing; its count (Session::Execute) says which, also on
+// SQL Server under triggers of the library system's.
+Statement StorePhotoStatement(SqlDialect dialect, PhotoGuard guard, const std::string& cardNumber,
+                              std::span<const std::uint8_t> photo);
 
-// Stores the photo (first marker) as pe_photo of the reader with the card number (second and third
-// markers) when its current photo passes the guard and no other reader has that card number. The
-// guard and the uniqueness are part of the one statement, so it changes exactly that row or nothing.
-std::vector<std::string> StorePhotoStatement(SqlDialect dialect, PhotoGuard guard);
+// As StorePhotoStatement, but the guard is the current photo itself: the photo is replaced only while it
+// is still exactly `current`, the value the caller read and judged (and kept as its backup). SQL Server
+// compares a photo column (image, on old servers) only in pieces: its length, then each piece of at most
+// kLongestComparableBinary bytes (one marker each).
+Statement ReplacePhotoStatement(SqlDialect dialect, const std::string& cardNumber, std::span<const std::uint8_t> photo,
+                                std::span<const std::uint8_t> current);
 
-// As StorePhotoStatement, but the guard is the current photo itself (third marker; card number second
-// and fourth): the photo is replaced only while it is still exactly the value given, the one the caller
-// read and judged (and kept as its backup).
-std::vector<std::string> ReplacePhotoStatement(SqlDialect dialect);
+// The photos of the readers with the card number: one row per reader that has it.
+Statement ReadPhotoStatement(SqlDialect dialect, const std::string& cardNumber);
 
-// The photos of the readers with the card number (marker): one row per reader that has it.
-std::vector<std::string> ReadPhotoStatement(SqlDialect dialect);
+// The card numbers of the readers with a photo, in order (an export).
+std::vector<std::string> ReadersWithPhotoStatement();
+
+// SQL Server: the indexes of lib_people whose first key column is pe_id, through the catalog tables of
+// SQL Server 2000, which every later version keeps as compatibility views (statistics and the hypothetical
+// indexes of the tuning advisor left out).
+std::vector<std::string> CardNumberIndexStatement();
+
+// Runs that check: a store finds its reader through an index. Without one each store reads the whole
+// reader table, and stores on several connections at once then wait for each other or deadlock.
+bool HasCardNumberIndex(Session& session);
 
 }  // namespace data

@@ -91,14 +91,12 @@ struct Session::Impl {
   }
 
   // Each statement carries SQL_ATTR_QUERY_TIMEOUT (psqlODBC turns it into statement_timeout, SQL
-  // Server drivers time the statement themselves). The SQLite3 driver ignores it and waits for a
-  // database that another connection holds locked as long as its busy timeout, twice over: that wait
-  // becomes the statement timeout (the driver still adds its data source's Timeout once). With no
-  // limit the data source's own busy timeout stays.
+  // Server drivers time the statement themselves); what else a connection needs to be told (the SQLite3
+  // driver's busy timeout, which it times its waits by instead) follows it.
   void ApplyStatementTimeout(Session& session) {
     connection->statementTimeout = static_cast<SQLULEN>(timeouts.statementSeconds);
-    if (dialect == SqlDialect::Sqlite && timeouts.statementSeconds > 0 && connection->connected)
-      session.Execute({"pragma busy_timeout=" + std::to_string(timeouts.statementSeconds * 1000)});
+    if (!connection->connected) return;
+    for (const Statement& statement : ConnectionSetupStatements(dialect, timeouts)) session.Execute(statement);
   }
 };
 
@@ -171,7 +169,7 @@ long long Session::Execute(const std::vector<std::string>& lines, const std::vec
 }
 
 std::optional<Bytes> Session::ReadPhoto(const std::string& cardNumber) {
-  auto query = Open(ReadPhotoStatement(dialect()), {cardNumber});
+  auto query = Open(ReadPhotoStatement(dialect(), cardNumber));
   if (query->Eof()) return std::nullopt;
   Bytes photo = query->AsBytes("pe_photo").value_or(Bytes());
   query->Next();

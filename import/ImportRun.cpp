@@ -47,8 +47,7 @@ SelectionOptions SelectionOf(const ImportOptions& options) {
 // All selected rows are read before the first photo is stored, so the cursor never sees the run's own
 // updates and the total is known for the progress.
 std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions& options) {
-  const Statement selection = BuildSelection(SelectionOf(options));
-  auto query = session.Open(selection.lines, selection.params);
+  auto query = session.Open(BuildSelection(SelectionOf(options), session.dialect()));
   std::vector<ReaderRow> rows;
   for (; !query->Eof(); query->Next()) {
     rows.push_back(ReaderRow{app::Trim(query->Text("pe_id")), app::Trim(query->Text("pe_name")),

@@ -22,16 +22,11 @@ struct SelectionOptions {
   std::optional<std::string> department;  // only with a category: readers of this department
 };
 
-// The lines as sent and the values bound to their '?' markers.
-struct Statement {
-  std::vector<std::string> lines;
-  std::vector<data::Param> params;
-};
+using data::Statement;
 
-// "select pe_id,pe_name" + the identifier as sNo, normal readers only, restricted as asked. The category
-// number is written in decimal; the department is bound as a parameter, so any text (quotes and
-// backslashes included) selects what it says whatever the server's string settings, and both sides are
-// compared without their trailing blanks, so a name read from a fixed-width column still matches.
-Statement BuildSelection(const SelectionOptions& options);
+// The selection as the options ask for it, in the server's dialect (data::SelectionStatement). The
+// department is bound as a parameter, so any text (quotes and backslashes included) selects what it says
+// whatever the server's string settings.
+Statement BuildSelection(const SelectionOptions& options, data::SqlDialect dialect);
 
 }  // namespace photoimport

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/Text.h"
+#include "data/ReaderStatements.h"
 
 namespace photoimport {
 
@@ -14,7 +15,7 @@ bool IsNewOrEmptyFolder(const std::filesystem::path& folder) {
 }
 
 std::vector<std::string> ReadersWithPhoto(data::Session& session) {
-  auto query = session.Open({"select pe_id from lib_people where pe_photo is not null", "order by pe_id"});
+  auto query = session.Open(data::ReadersWithPhotoStatement());
   std::vector<std::string> cardNumbers;
   for (; !query->Eof(); query->Next()) cardNumbers.push_back(app::Trim(query->Text("pe_id")));
   query->Close();

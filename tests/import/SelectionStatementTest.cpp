@@ -19,7 +19,7 @@ TEST(SelectionStatementTest, IsSentAsTheLibrarySystemSendsIt) {
   options.identifier = IdentifierColumn::Name;
   options.category = 3;
   options.department = "图书馆";
-  const Statement selection = BuildSelection(options);
+  const Statement selection = BuildSelection(options, data::SqlDialect::Sqlite);
   EXPECT_EQ(selection.lines, (std::vector<std::string>{"select pe_id,pe_name", ",pe_name as sNo",
                                                        "from lib_people where pe_id<>'' and pe_mark<>'过期' and "
                                                        "pe_mark<>'注销' ",
@@ -37,9 +37,9 @@ class SelectionOnDatabaseTest : public ::testing::TestWithParam<Backend> {
 
   // The trimmed sNo values the selection gives, sorted.
   std::vector<std::string> Selected(const SelectionOptions& options) {
-    const Statement selection = BuildSelection(options);
+    data::Session& session = db_->AdminSession();
     std::vector<std::string> ids;
-    for (auto query = db_->AdminSession().Open(selection.lines, selection.params); !query->Eof(); query->Next())
+    for (auto query = session.Open(BuildSelection(options, session.dialect())); !query->Eof(); query->Next())
       ids.push_back(app::Trim(query->Text("sNo")));
     std::ranges::sort(ids);
     return ids;
