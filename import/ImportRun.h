@@ -43,8 +43,8 @@ struct ImportOptions {
   // Photos read, decoded and normalized at once, each on a worker thread of its own: 0 for one per core.
   int jobs = 0;
   // Connections that store at once where the server can work on several stores (PostgreSQL, SQL Server;
-  // see MoreStoreConnections), the run's session being the first.
-  int storeConnections = 2;
+  // see MoreStoreConnections), the run's session being the first; 0: as many as suit the server.
+  int storeConnections = 0;
 };
 
 // The checks made before a run, in the order they are made. The window asks for confirmation between

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "data/ReaderStatements.h"
+
 namespace photoimport {
 namespace {
 
@@ -24,9 +26,25 @@ data::StoreResult Reconnecting(const StoreAction& action, data::Session& session
 
 }  // namespace
 
+int DefaultStoreConnections(data::Session& session) {
+  switch (session.dialect()) {
+    case data::SqlDialect::Postgres: return 2;
+    case data::SqlDialect::SqlServer:
+      try {
+        return data::HasCardNumberIndex(session) ? 2 : 1;
+      } catch (const std::exception&) {
+        return 1;  // a catalog the login may not read says nothing of an index
+      }
+    case data::SqlDialect::Sqlite:
+    case data::SqlDialect::Other: break;
+  }
+  return 1;
+}
+
 std::vector<std::unique_ptr<data::Session>> MoreStoreConnections(data::Session& session, int wanted) {
   std::vector<std::unique_ptr<data::Session>> more;
   if (!StoresInParallel(session.dialect())) return more;
+  if (wanted == 0) wanted = DefaultStoreConnections(session);
   for (int i = 1; i < wanted; ++i) {
     auto another = std::make_unique<data::Session>();
     try {

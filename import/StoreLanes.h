@@ -21,8 +21,14 @@
 
 namespace photoimport {
 
-// Connections for a run's stores besides `session`: wanted - 1 more, made like it, where the server is a
-// process of its own that can work on several stores at once (PostgreSQL, SQL Server). None for SQLite,
+// How many connections suit a run's stores when the user names no number: two where the server is a
+// process of its own that can work on several stores at once (PostgreSQL; SQL Server when lib_people has
+// an index on pe_id, see data::HasCardNumberIndex: without one each store reads the whole table, and two
+// at once wait for each other or deadlock), else one.
+int DefaultStoreConnections(data::Session& session);
+
+// Connections for a run's stores besides `session`: wanted - 1 more (0: DefaultStoreConnections), made
+// like it, where the server can work on several stores at once (PostgreSQL, SQL Server). None for SQLite,
 // whose writers take turns on one file anyway, or for a driver of unknown kind. A connection that cannot
 // be made is left out: the run stores on fewer.
 std::vector<std::unique_ptr<data::Session>> MoreStoreConnections(data::Session& session, int wanted);
