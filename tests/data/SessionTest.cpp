@@ -226,6 +226,30 @@ TEST_P(SessionTest, ExecuteReportsChangedRows) {
   EXPECT_EQ(session_.Execute({"delete from lib_people where pe_id='none'"}), 0);
 }
 
+// A statement may send back several results: on SQL Server an update's trigger sends its own row counts
+// first (unless NOCOUNT is on), and the store statements there report the update's count as their last
+// result. The count of a statement is that of its last result: the number a last result row gives, else
+// the last row count. (psqlODBC hands over each statement of a batch as a result of its own; the SQLite3
+// driver takes one statement at a time.)
+TEST_P(SessionTest, AStatementCountsByItsLastResult) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "the SQLite3 driver runs one statement at a time";
+  AddReader("A1");
+  db_->Exec("create table photo_audit (what varchar(20))");
+  const struct {
+    const char* what;
+    std::vector<std::string> lines;
+    long long count;
+  } cases[] = {
+      {"a count of 1 before an update that matched nothing",
+       {"insert into photo_audit values ('x');", "update lib_people set pe_mark='y' where pe_id='none'"}, 0},
+      {"the update's count, then another's", {"update lib_people set pe_mark='y';", "insert into photo_audit values ('x')"}, 1},
+      {"a count reported as the last result",
+       {"insert into photo_audit values ('x'), ('y');", "update lib_people set pe_mark='y';", "select 7 as changed"}, 7},
+      {"a last result without a number", {"insert into photo_audit values ('x'), ('y');", "select 1 where false"}, 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(session_.Execute(c.lines), c.count) << c.what;
+}
+
 TEST_P(SessionTest, ConnectsThroughARegisteredDataSource) {
   const auto dsn = db_->RegisterDataSource("LibODBC_" + testsupport::BackendName(GetParam()));
   AddReader("A1", "张三");

@@ -757,6 +757,59 @@ TEST_P(ImportRunTest, ASecondConnectionStoresWhileTheFirstWaits) {
   }
 }
 
+// A run that replaces photos larger than 8,000 bytes (as the photos other programs store often are) keeps
+// each one byte for byte in its backup and then replaces it. On PostgreSQL the second reader's photo is
+// changed by another session after the run read it, judged it and backed it up, while the run's replace
+// waits for the row that session holds: the change is kept and the reader fails.
+TEST_P(ImportRunTest, AReplacingRunBacksUpLargePhotosAndReplacesOnlyWhatItRead) {
+  const data::Bytes old = testsupport::MakeSamplePhoto(110, 120, 0x07E0);  // 26,466 bytes
+  const data::Bytes meanwhile = testsupport::MakeSamplePhoto(100, 100, 0x001F);
+  for (const char* id : {"A00001", "A00002"}) {
+    Add({.id = id});
+    db_->AdminSession().WritePhoto(id, old);
+    Photo(std::string(id) + ".jpg");
+  }
+  options_.skipReadersWithPhoto = false;
+  ScratchFolder backups;
+  options_.backupRoot = backups.path();
+  // SQLite locks the whole file, reads included: the run would read the changed photo.
+  const bool changeSecond = GetParam() == Backend::Postgres;
+  std::optional<RowLock> lock;
+  if (changeSecond) {
+    observer_.onReaderShown = [&](const std::string& card) {
+      if (card == "A00002") lock.emplace(*db_, card);
+    };
+    // Asked while the run waits for a store: once the replace waits for the locked row, the row changes.
+    observer_.cancelStore = [&] {
+      if (lock && lock->SomeoneWaits()) {
+        lock->ChangeAndRelease({"update lib_people set pe_photo=? where pe_id=?"}, {meanwhile, std::string("A00002")});
+        lock.reset();
+      }
+      return false;
+    };
+  }
+
+  const ImportResult result = Run();
+  lock.reset();
+  EXPECT_EQ(result.outcome, RunOutcome::Completed);
+  const std::filesystem::path folder = app::PathFromUtf8(result.backupFolder);
+  const auto backedUp = [&](const std::string& card) {
+    std::ifstream in(folder / (card + ".bmp"), std::ios::binary);
+    return data::Bytes(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(Stored("A00001"), Normalized(folder_.PathOf("A00001.jpg")));
+  EXPECT_EQ(backedUp("A00001"), old);
+  if (changeSecond) {
+    EXPECT_EQ(result.stored, 1);
+    EXPECT_EQ(Stored("A00002"), meanwhile);
+    EXPECT_EQ(observer_.reasons["A00002"], "相片已被他人修改，未覆盖");
+  } else {
+    EXPECT_EQ(result.stored, 2);
+    EXPECT_EQ(Stored("A00002"), Normalized(folder_.PathOf("A00002.jpg")));
+    EXPECT_EQ(backedUp("A00002"), old);
+  }
+}
+
 // The connection ends under the run (the server process of the session is ended): the store connects
 // again and is repeated, and the run completes as if nothing had happened.
 TEST_P(ImportRunTest, LostConnectionIsMadeAgainAndTheStoreRepeated) {

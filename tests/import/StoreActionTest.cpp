@@ -136,6 +136,69 @@ TEST_P(StoreActionTest, EachStoreEndsAsTheCurrentPhotoAndTheCardNumberDecide) {
   }
 }
 
+// Library databases often carry triggers on lib_people (an audit, a synchronisation). A trigger that
+// writes elsewhere must not change how a store counts: a store that changed the reader's row is stored,
+// one that matched nothing is not, although the trigger wrote a row either way (a statement trigger fires
+// on an update of no row too). A trigger that raises an error fails the reader with the trigger's words
+// and leaves the old photo.
+TEST_P(StoreActionTest, TriggersOnTheReaderTableNeitherCountNorHideAnError) {
+  const bool postgres = GetParam() == Backend::Postgres;
+  db_->Exec("create table photo_audit (what varchar(20))");
+  const data::Bytes old = testsupport::MakeSamplePhoto(100, 100, 0x07E0);  // more than 8,000 bytes
+  const data::Bytes photo = testsupport::MakeSamplePhoto(3, 2, 0x001F);
+  const std::string refusal = "读者照片由管理员锁定";
+  // One statement each (with semicolons inside: not through Exec, which splits at them).
+  const auto createTrigger = [&](const std::string& name, const std::string& body) {
+    if (postgres) {
+      session_.Execute({"create function " + name + "() returns trigger language plpgsql as $$ begin " + body +
+                        "; return null; end $$"});
+      session_.Execute({"create trigger " + name + " after update on lib_people for each statement execute function " +
+                        name + "()"});
+    } else {
+      session_.Execute({"create trigger " + name + " after update on lib_people begin " + body + "; end"});
+    }
+  };
+  const std::string audit = "insert into photo_audit values ('changed')";
+  const std::string refuse = postgres ? "raise exception '" + refusal + "'" : "select raise(abort, '" + refusal + "')";
+  const struct {
+    const char* title;
+    const std::string* trigger;
+    How how;
+    std::string card;
+    StoreOutcome outcome;
+  } cases[] = {
+      {"an audit trigger, a new photo", &audit, How::NewOnly, "A1", StoreOutcome::Stored},
+      {"an audit trigger, replacing", &audit, How::Replace, "A2", StoreOutcome::Stored},
+      {"an audit trigger, no such card number", &audit, How::Any, "A9", StoreOutcome::NoSuchCard},
+      {"an audit trigger, a photo stored meanwhile", &audit, How::NewOnly, "A2", StoreOutcome::PhotoChanged},
+      {"a refusing trigger, a new photo", &refuse, How::NewOnly, "A1", StoreOutcome::DatabaseError},
+      {"a refusing trigger, replacing", &refuse, How::Replace, "A2", StoreOutcome::DatabaseError},
+  };
+  int triggers = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    const std::string name = "lib_people_trigger_" + std::to_string(++triggers);
+    createTrigger(name, *c.trigger);
+    session_.Execute({"delete from lib_people"});
+    session_.Execute({"insert into lib_people (pe_id, pe_name, pe_mark) values ('A1', 'x', '正常')"});
+    session_.Execute({"insert into lib_people (pe_id, pe_name, pe_mark, pe_photo) values ('A2', 'x', '正常', ?)"}, {old});
+    const std::optional<data::Bytes> before = session_.ReadPhoto(c.card);
+
+    const data::StoreResult result = Store(c.how, c.card, photo);
+    EXPECT_EQ(result.outcome, c.outcome) << result.driverText;
+    if (c.outcome == StoreOutcome::Stored) {
+      EXPECT_EQ(session_.ReadPhoto(c.card), photo);
+    } else {
+      EXPECT_EQ(session_.ReadPhoto(c.card), before);
+    }
+    if (c.outcome == StoreOutcome::DatabaseError) {
+      EXPECT_NE(result.driverText.find(refusal), std::string::npos) << result.driverText;
+    }
+    session_.Execute({postgres ? "drop trigger " + name + " on lib_people" : "drop trigger " + name});
+  }
+  EXPECT_GT(session_.Open({"select count(*) as n from photo_audit"})->AsInteger("n"), 0) << "no trigger wrote";
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, StoreActionTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) { return testsupport::BackendName(info.param); });
 

@@ -50,6 +50,35 @@ TEST_P(RunBackupTest, ReplacesOnlyTheValueBackedUp) {
   EXPECT_EQ(data::ReplacePhoto(session(), "NOBODY", new_, old_).outcome, StoreOutcome::NoSuchCard);
 }
 
+// The same for a photo larger than 8,000 bytes (SQL Server compares such a value in pieces): whatever
+// part of it changed since it was read and backed up, the photo is kept.
+TEST_P(RunBackupTest, ReplacesOnlyTheValueBackedUpAlsoWhenItIsLarge) {
+  const Bytes large = testsupport::MakeSamplePhoto(100, 100, 0x001F);  // 20,066 bytes
+  ASSERT_GT(large.size(), 2 * data::kLongestComparableBinary);
+  const auto changed = [&](std::size_t at) {
+    Bytes value = large;
+    value[at] ^= 0x01;
+    return value;
+  };
+  const struct {
+    const char* what;
+    Bytes backedUp;  // the value the store believes is there
+    StoreOutcome outcome;
+  } cases[] = {
+      {"its first byte", changed(0), StoreOutcome::PhotoChanged},
+      {"a byte in its second piece", changed(data::kLongestComparableBinary + 1), StoreOutcome::PhotoChanged},
+      {"its last byte", changed(large.size() - 1), StoreOutcome::PhotoChanged},
+      {"its length", Bytes(large.begin(), large.end() - 1), StoreOutcome::PhotoChanged},
+      {"nothing", large, StoreOutcome::Stored},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    session().WritePhoto("C1", large);
+    EXPECT_EQ(data::ReplacePhoto(session(), "C1", new_, c.backedUp).outcome, c.outcome);
+    EXPECT_EQ(session().ReadPhoto("C1"), c.outcome == StoreOutcome::Stored ? new_ : large);
+  }
+}
+
 TEST_P(RunBackupTest, BacksUpTheBitmapItReplacesAndKeepsOtherFormats) {
   photoimport::RunBackup backup(scratch_.PathOf("runs"), std::chrono::system_clock::now());
   const photoimport::StoreAction store = photoimport::StoreActionFor(photoimport::StoreMode::Replace, &backup);

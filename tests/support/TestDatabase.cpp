@@ -269,6 +269,11 @@ bool RowLock::AwaitWaiter() {
   return false;
 }
 
+void RowLock::ChangeAndRelease(const std::vector<std::string>& lines, const std::vector<data::Param>& params) {
+  locker_.Execute(lines, params);
+  locker_.Execute({"commit"});
+}
+
 data::Bytes MakeSamplePhoto(int width, int height, std::uint16_t color565) {
   const std::uint32_t stride = (static_cast<std::uint32_t>(width) + 1) / 2 * 4;
   const std::uint32_t imageSize = stride * static_cast<std::uint32_t>(height);

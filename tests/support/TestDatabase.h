@@ -74,6 +74,9 @@ class RowLock {
   bool SomeoneWaits();
   // PostgreSQL: waits (polling, at most about a minute) until another session waits for this lock.
   bool AwaitWaiter();
+  // Changes the locked rows as the holder of the lock (the statement, with its values), then commits: the
+  // lock is released and whoever waited for it meets the change.
+  void ChangeAndRelease(const std::vector<std::string>& lines, const std::vector<data::Param>& params);
 
  private:
   data::Session locker_;
