@@ -68,7 +68,10 @@ struct Session::Impl {
   std::function<void(Session&)> connectAgain;  // the last connect, with its parameters
 
   // A fresh connection handle. The login timeout ends a connect to a server that accepts the
-  // connection but never answers; the connection timeout bounds the driver's other requests.
+  // connection but never answers; the connection timeout bounds the driver's other requests. Set before
+  // the connect, the login timeout is the standard attribute every driver reads: Microsoft's drivers time
+  // the login by it, FreeTDS both the network connect and the login's answer (over the "connect timeout"
+  // of freetds.conf), and unixODBC hands it on when it loads the driver.
   SQLHDBC NewConnectionHandle() {
     connection->Disconnect();
     connection->dbc = Handle(SQL_HANDLE_DBC, connection->env.get());
