@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 #include <tuple>
+#include <unordered_set>
 
 #include "app/FilePath.h"
 #include "app/Text.h"
@@ -13,9 +14,9 @@ namespace photoimport {
 
 struct PhotoFolder::Entry {
   std::string name;    // as the file system gives it
-  std::string shown;   // one reading of the name, as UTF-8
-  std::string folded;  // that reading, ASCII letters upper-cased
-  int extension;       // index into kPhotoExtensions
+  std::string folded;  // one reading of the name, as UTF-8, ASCII letters upper-cased
+  std::string shown;   // the name as shown, whichever reading this entry is
+  int extension;        // index into kPhotoExtensions
 };
 
 namespace {
@@ -106,21 +107,25 @@ PhotoFolder::PhotoFolder(std::string folder) : folder_(std::move(folder)) {
     listed_ = false;
   }
   for (const std::string& name : names) {
-    for (std::string& reading : app::FileNameReadings(name)) AddEntry(name, std::move(reading));
+    const std::string shown = app::FileNameToUtf8(name);
+    for (const std::string& reading : app::FileNameReadings(name)) AddEntry(name, reading, shown);
   }
   BuildIndex();
 }
 
-PhotoFolder::PhotoFolder(std::string folder, const std::vector<std::string>& names)
+PhotoFolder::PhotoFolder(std::string folder, const std::vector<ListedName>& names)
     : folder_(std::move(folder)), listed_(true) {
-  for (const std::string& name : names) AddEntry(name, name);
+  for (const ListedName& listed : names) {
+    if (listed.readings.empty()) continue;
+    for (const std::string& reading : listed.readings) AddEntry(listed.name, reading, listed.readings.front());
+  }
   BuildIndex();
 }
 
-void PhotoFolder::AddEntry(const std::string& name, std::string reading) {
+void PhotoFolder::AddEntry(const std::string& name, const std::string& reading, const std::string& shown) {
   std::string folded = FoldName(reading);
   const int extension = ExtensionOf(folded);
-  if (extension >= 0) entries_.push_back(Entry{name, std::move(reading), std::move(folded), extension});
+  if (extension >= 0) entries_.push_back(Entry{name, std::move(folded), shown, extension});
 }
 
 void PhotoFolder::BuildIndex() {
@@ -141,7 +146,9 @@ FoundFile PhotoFolder::FindNamed(const std::string& fileName) const {
 std::vector<FoundFile> PhotoFolder::Pictures() const {
   std::vector<FoundFile> pictures;
   pictures.reserve(entries_.size());
-  for (const Entry& entry : entries_) pictures.push_back(FoundFile{entry.name, entry.shown});
+  std::unordered_set<std::string_view> listed;  // a name with two readings has two entries
+  for (const Entry& entry : entries_)
+    if (listed.insert(entry.name).second) pictures.push_back(FoundFile{entry.name, entry.shown});
   return pictures;
 }
 

@@ -10,7 +10,9 @@
 // both is looked up under both readings (app::FileNameReadings). Lengths of the prefix rule count GBK
 // bytes, a Chinese character counting 2. Only regular files match; a sub-folder of a matching name is
 // passed over. An empty identifier matches nothing. A returned name is the name exactly as the file system
-// gives it (its bytes), so that the path opens the file.
+// gives it (its bytes), so that the path opens the file. Whichever reading matched, a name is shown and
+// reported in one reading only: as UTF-8 where its bytes are valid UTF-8 (as the user's file manager shows
+// it), otherwise as GBK.
 #pragma once
 
 #include <array>
@@ -57,12 +59,19 @@ std::string DisplayPath(const std::string& folder, const std::string& name);
 // The identifier as the lookup compares it: ASCII letters upper-cased, nothing else changed.
 std::string FoldName(std::string_view utf8);
 
-// A file found for an identifier: its name as on disk (empty when none was found) and the reading of the
-// name that matched, as UTF-8, for showing and logging.
+// A file found for an identifier: its name as on disk (empty when none was found) and the name as shown
+// and logged (its UTF-8 reading where the name is valid UTF-8, whichever reading matched).
 struct FoundFile {
   std::string name;
   std::string shown;
   bool empty() const { return name.empty(); }
+};
+
+// A name of a listing made elsewhere: the name the listing reads a file back by, and every reading, as
+// UTF-8, it is looked up under; the first reading is the one shown.
+struct ListedName {
+  std::string name;
+  std::vector<std::string> readings;
 };
 
 // The photo folder listed once: every later lookup goes through indexes built from that one listing
@@ -71,8 +80,8 @@ class PhotoFolder {
  public:
   // Lists the folder (never throws; a missing or unreadable folder lists as empty).
   explicit PhotoFolder(std::string folder);
-  // A listing made elsewhere (an archive's entries): names already in UTF-8, each looked up as it is.
-  PhotoFolder(std::string folder, const std::vector<std::string>& names);
+  // A listing made elsewhere (an archive's entries): each name with the readings it is looked up under.
+  PhotoFolder(std::string folder, const std::vector<ListedName>& names);
   ~PhotoFolder();
   PhotoFolder(const PhotoFolder&) = delete;
   PhotoFolder& operator=(const PhotoFolder&) = delete;
@@ -91,7 +100,7 @@ class PhotoFolder {
   FoundFile FindFile(const std::string& identifier, NamingRule rule, int index) const;
   // The picture file of that name (a mapping file's), ASCII letter case ignored; empty when none.
   FoundFile FindNamed(const std::string& fileName) const;
-  // The picture files of the listing in search order, one per reading of each name.
+  // The picture files of the listing in search order, each once (under the reading it is shown by).
   std::vector<FoundFile> Pictures() const;
 
  private:
@@ -102,7 +111,7 @@ class PhotoFolder {
   const Entry* EntryAt(const Index& index, const std::string& key) const;
   const Entry* FindExactEntry(const std::string& identifier) const;
   const Entry* FindEntry(const std::string& identifier, int n, LookupMode mode) const;
-  void AddEntry(const std::string& name, std::string reading);
+  void AddEntry(const std::string& name, const std::string& reading, const std::string& shown);
   void BuildIndex();
 
   std::string folder_;

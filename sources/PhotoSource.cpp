@@ -31,9 +31,15 @@ class FolderSource : public PhotoSource {
   PhotoFolder folder_;
 };
 
-std::vector<std::string> EntryNames(const ZipArchive& archive) {
-  std::vector<std::string> names;
-  for (const ZipEntry& entry : archive.Entries()) names.push_back(entry.name);
+// One name per entry, read back by its first reading (the one shown), looked up under all of them.
+std::vector<ListedName> EntryNames(const ZipArchive& archive) {
+  std::vector<ListedName> names;
+  std::unordered_map<std::uint64_t, std::size_t> byIndex;  // an entry with two readings comes twice
+  for (const ZipEntry& entry : archive.Entries()) {
+    const auto [it, first] = byIndex.try_emplace(entry.index, names.size());
+    if (first) names.push_back(ListedName{entry.name, {}});
+    names[it->second].readings.push_back(entry.name);
+  }
   return names;
 }
 
