@@ -1,10 +1,17 @@
 #include "records/ContactSheet.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "app/FilePath.h"
 #include "records/PhotoBackup.h"
@@ -216,6 +223,14 @@ std::filesystem::path PartPath(const std::filesystem::path& folder, int page) {
   return folder / ("page-" + std::to_string(page) + ".part");
 }
 
+long ProcessId() {
+#ifdef _WIN32
+  return static_cast<long>(GetCurrentProcessId());
+#else
+  return static_cast<long>(::getpid());
+#endif
+}
+
 std::string SystemMessage(int error) { return std::system_category().message(error); }
 
 // Copies the file's bytes to out; the empty string or the reason.
@@ -265,6 +280,14 @@ std::filesystem::path SheetPagePath(const std::filesystem::path& target, int pag
   path.replace_filename(app::PathFromUtf8(app::Utf8FromPath(target.stem()) + "-" + std::to_string(page) +
                                           app::Utf8FromPath(target.extension())));
   return path;
+}
+
+std::filesystem::path SheetWorkFolderBeside(const std::filesystem::path& target) {
+  static std::atomic<unsigned> counter{0};
+  std::filesystem::path folder = target;
+  folder.replace_filename(app::PathFromUtf8("." + app::Utf8FromPath(target.filename()) + ".pages-" +
+                                            std::to_string(ProcessId()) + "-" + std::to_string(++counter)));
+  return folder;
 }
 
 ContactSheet::ContactSheet(std::filesystem::path workFolder, int readersPerPage)

@@ -50,6 +50,10 @@ struct SheetHeading {
 
 inline constexpr int kReadersPerPage = 1000;
 
+// A work folder for a sheet to be published as target: a new name beside it, on the same disk as the
+// pages will be (a temporary folder may be memory).
+std::filesystem::path SheetWorkFolderBeside(const std::filesystem::path& target);
+
 // The page files of a sheet published as `target`: target itself, then its stem + "-2", "-3", ... with the
 // same extension, in the same folder.
 std::filesystem::path SheetPagePath(const std::filesystem::path& target, int page);
