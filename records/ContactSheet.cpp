@@ -131,7 +131,7 @@ std::string_view OutcomeClass(SheetOutcome outcome) {
 std::string OutcomeText(const SheetReader& reader) {
   switch (reader.outcome) {
     case SheetOutcome::Stored: return "已导入";
-    case SheetOutcome::Ready: return "可导入（预检，未写入）";
+    case SheetOutcome::Ready: return "可导入（预检）";
     case SheetOutcome::Failed: return "失败：" + reader.reason;
     case SheetOutcome::OnFile:
     case SheetOutcome::NoFile:

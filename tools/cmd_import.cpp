@@ -9,6 +9,8 @@
 #include <chrono>
 #include <charconv>
 #include <csignal>
+#include <filesystem>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -20,7 +22,9 @@
 #include "data/Session.h"
 #include "import/ImportRun.h"
 #include "import/ReaderLists.h"
+#include "records/ReaderDepartments.h"
 #include "records/RunReportRows.h"
+#include "records/RunSheet.h"
 #include "sources/MappingFile.h"
 #include "tools/Commands.h"
 #include "tools/ConnectionOptions.h"
@@ -38,7 +42,7 @@ using photoimport::RunOutcome;
 const std::string kUsage = std::string(
     "  import --folder DIR [--by card|idcard|campus|name] [--rule exact|segment:N|prefix:N]\n"
     "         [--replace] [--category all|ID] [--department NAME] [--dry-run] [--report FILE]\n"
-    "         [--map FILE]\n"
+    "         [--map FILE] [--sheet FILE.html]\n"
     "         [--backup DIR | --no-backup]\n"
     "         ") + tools::kConnectionSynopsis + " [--timeout SECONDS]\n" +
     "         [--jobs N] [--connections N]\n"
@@ -72,7 +76,12 @@ const std::string kUsage = std::string(
     "                  stored; lines and exit statuses as in a real run\n"
     "      --report FILE  writes a CSV report (UTF-8, for a spreadsheet): one row per selected reader\n"
     "                  (card number, name, identifier, file, outcome stored/ready/failed/nofile,\n"
-    "                  reason), then one row per picture file of the folder no reader took (unused)\n" +
+    "                  reason), then one row per picture file of the folder no reader took (unused)\n"
+    "      --sheet FILE.html  writes the contact sheet (相片核对表) of the run: each reader's photo as\n"
+    "                  stored (or, with --dry-run, as it would be stored) beside the card number, name,\n"
+    "                  department, file and outcome; readers without a file listed compactly. One HTML\n"
+    "                  file with the pictures inside, for any browser, printable on A4; more than 1000\n"
+    "                  readers make linked pages FILE-2.html, FILE-3.html, ...\n" +
     tools::kConnectionUsage +
     "      --timeout   seconds to wait for the server to accept the login and to finish each\n"
     "                  statement, a row locked by another program included (default 15 for the login,\n"
@@ -145,6 +154,7 @@ struct Arguments {
   tools::ConnectionArguments connection;
   std::optional<data::Timeouts> timeouts;
   std::optional<std::string> report;
+  std::optional<std::string> sheet;
   std::optional<std::string> mapFile;
 };
 
@@ -195,7 +205,7 @@ const std::set<std::string> kFlags = {"--replace", "--no-backup", "--dry-run"};
 // The options with a value, the connection options (tools::kConnectionOptions) among them.
 std::set<std::string> ValueOptions() {
   std::set<std::string> options = {"--folder", "--by",     "--rule",   "--category", "--department", "--timeout",
-                                   "--report", "--backup", "--map",    "--jobs",     "--connections"};
+                                   "--report", "--backup", "--map",    "--jobs",     "--connections", "--sheet"};
   options.insert(tools::kConnectionOptions.begin(), tools::kConnectionOptions.end());
   return options;
 }
@@ -223,6 +233,7 @@ std::string Parse(int argc, char** argv, Arguments& args) {
   if (const std::string* backup = value("--backup")) options.backupRoot = *backup;
   if (const std::string* map = value("--map")) args.mapFile = *map;
   if (const std::string* report = value("--report")) args.report = *report;
+  if (const std::string* sheet = value("--sheet")) args.sheet = *sheet;
   if (const std::string* timeout = value("--timeout"); timeout && !ParseTimeout(*timeout, args.timeouts))
     return "bad --timeout " + *timeout + " (whole seconds, 1 or more)";
   if (const std::string* jobs = value("--jobs"); jobs && !ParseCount(*jobs, 64, options.jobs))
@@ -245,11 +256,13 @@ std::string Parse(int argc, char** argv, Arguments& args) {
 // once (a script may follow it). Failure lines go to standard error.
 class ConsoleObserver : public photoimport::ImportObserver {
  public:
-  ConsoleObserver() : terminal_(isatty(STDOUT_FILENO) != 0) {}
+  // sheet: the run's contact sheet, when one is asked for.
+  explicit ConsoleObserver(photoimport::RunSheet* sheet) : terminal_(isatty(STDOUT_FILENO) != 0), sheet_(sheet) {}
 
-  void Finished(const photoimport::FinishedReader& reader, std::span<const std::uint8_t>) override {
+  void Finished(const photoimport::FinishedReader& reader, std::span<const std::uint8_t> photo) override {
     finished_ = reader.cardNumber + " " + reader.name + " " +
                 (reader.path.empty() ? std::string("(no photo file)") : reader.path);
+    if (sheet_) sheet_->Finished(reader, photo);
   }
   void Progress(int done, int total) override {
     if (done == 0) return;
@@ -279,6 +292,7 @@ class ConsoleObserver : public photoimport::ImportObserver {
 
  private:
   bool terminal_;
+  photoimport::RunSheet* sheet_;
   bool lineOpen_ = false;
   std::string finished_;  // the reader whose progress comes next
 };
@@ -296,6 +310,28 @@ std::string EmptyRunNote(const ImportOptions& options, const ImportResult& resul
     return "none of the " + std::to_string(result.selected) +
            " selected readers has a photo file in the folder under this identifier (--by) and naming rule (--rule)";
   return {};
+}
+
+// The run's contact sheet, its pages kept beside FILE until the run ends; each reader's department read
+// now, while the session is free. nullptr, with the reason on standard error, when FILE's folder does not
+// exist: the run does not start.
+std::unique_ptr<photoimport::RunSheet> MakeSheet(const std::string& file, const ImportOptions& options,
+                                                 data::Session& session) {
+  const std::filesystem::path target = std::filesystem::absolute(app::PathFromUtf8(file));
+  std::error_code error;
+  if (!std::filesystem::is_directory(target.parent_path(), error)) {
+    tools::Fprintf(stderr, "card-photo import: the folder of the contact sheet %s does not exist; nothing was stored\n",
+                   file.c_str());
+    return nullptr;
+  }
+  photoimport::ReaderDepartments departments;
+  try {
+    departments = photoimport::ReaderDepartments::Read(session);
+  } catch (const std::exception& failure) {
+    tools::Fprintf(stderr, "card-photo import: the contact sheet shows no departments: %s\n", failure.what());
+  }
+  return std::make_unique<photoimport::RunSheet>(photoimport::SheetWorkFolderBeside(target), options,
+                                                 std::move(departments));
 }
 
 int ExitCodeOf(const ImportResult& result) {
@@ -333,9 +369,15 @@ int ImportMain(int argc, char** argv) {
     return 2;
   }
 
+  std::unique_ptr<photoimport::RunSheet> sheet;
+  if (args.sheet) {
+    sheet = MakeSheet(*args.sheet, args.options, session);
+    if (!sheet) return 2;
+  }
+
   StopAtOnceOnSecondInterrupt(session);
   std::signal(SIGINT, OnInterrupt);
-  ConsoleObserver observer;
+  ConsoleObserver observer(sheet.get());
   const ImportResult result = photoimport::RunImport(args.options, session, observer);
   observer.EndLine();
   if (result.outcome == RunOutcome::NotStarted) {
@@ -362,6 +404,15 @@ int ImportMain(int argc, char** argv) {
       tools::Fprintf(stderr, "card-photo import: cannot write the report %s: %s\n", args.report->c_str(), problem.c_str());
       return 2;
     }
+  }
+  if (sheet) {
+    if (const std::string problem = sheet->Publish(app::PathFromUtf8(*args.sheet), result); !problem.empty()) {
+      tools::Fprintf(stderr, "card-photo import: cannot write the contact sheet %s: %s\n", args.sheet->c_str(),
+                     problem.c_str());
+      return 2;
+    }
+    tools::Fprintf(stderr, "card-photo import: the contact sheet is written: %s (%d %s)\n", args.sheet->c_str(),
+                   sheet->pages(), sheet->pages() == 1 ? "page" : "pages");
   }
   return ExitCodeOf(result);
 }

@@ -23,9 +23,11 @@ TEST(ImportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo and the de
 #include <thread>
 
 #include "imaging/PhotoStream.h"
+#include "support/Browser.h"
 #include "support/CommandRunner.h"
 #include "support/CsvReader.h"
 #include "support/ScratchFolder.h"
+#include "support/SheetPages.h"
 #include "support/TestDatabase.h"
 #include "support/ThrowawayPostgres.h"
 
@@ -491,6 +493,72 @@ TEST_P(ImportCommandTest, ZipArchiveRunStoresWhatTheFolderRunStores) {
   const Output damaged = ImportInto(*overArchive, "--folder " + ShellQuoted(scratch_.PathOf("damaged.zip")));
   EXPECT_EQ(damaged.exitCode, 2);
   EXPECT_NE(damaged.err.find("相片压缩文件"), std::string::npos) << damaged.err;
+}
+
+// The run's contact sheet: every selected reader in reader order (those without a file listed after the
+// grid), each photo the value the run stored byte for byte, the failed one with its reason, each reader's
+// department; every picture decodes in a browser. The dry run's sheet shows the values the run then stores.
+TEST_P(ImportCommandTest, TheSheetOfARunShowsEachPhotoAsStoredInReaderOrder) {
+  auto db = TestDatabase::Create(GetParam(), {.withDemoData = true});
+  if (!db) GTEST_SKIP() << "no database server";
+  const std::string dry = scratch_.PathOf("预检 核对表.html"), real = scratch_.PathOf("核对表.html");
+  const Output dryRun = ImportInto(*db, "--dry-run --sheet " + ShellQuoted(dry));
+  EXPECT_EQ(dryRun.exitCode, 1) << dryRun.err;
+  const Output run = ImportInto(*db, "--sheet " + ShellQuoted(real) + " --report " + ShellQuoted(scratch_.PathOf("r.csv")));
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("card-photo import: the contact sheet is written: " + real + " (1 page)"), std::string::npos)
+      << run.err;
+
+  std::vector<std::string> grid, listed;  // the report's readers, in reader order
+  for (const Record& record : ReportRecords(scratch_.PathOf("r.csv")))
+    if (record[kOutcomeColumn] != "unused") (record[kOutcomeColumn] == "nofile" ? listed : grid).push_back(record[0]);
+  std::vector<std::string> order = grid;
+  order.insert(order.end(), listed.begin(), listed.end());
+  std::map<std::string, data::Bytes> stored;
+  for (const auto& [card, photo] : Photos(*db)) stored[card] = photo;
+
+  for (const std::string& file : {dry, real}) {
+    SCOPED_TRACE(file);
+    const std::string html = sheettest::ReadText(file);
+    EXPECT_EQ(sheettest::CardsOf(html), order);
+    for (const sheettest::Cell& cell : sheettest::CellsOf(html)) {
+      if (cell.card == "A00012") {
+        EXPECT_EQ(cell.mime, "") << "a damaged picture has no photo";
+        EXPECT_NE(cell.html.find("失败：图片有问题，未能导入！"), std::string::npos) << cell.html;
+        continue;
+      }
+      EXPECT_EQ(sheettest::Base64Decode(cell.base64), stored[cell.card]) << cell.card << ": the value stored";
+      EXPECT_NE(cell.html.find(file == dry ? "可导入（预检）" : "已导入"), std::string::npos) << cell.html;
+    }
+    EXPECT_NE(html.find("data-card=\"A00013\"><div class=\"photo\"><img"), std::string::npos);
+    EXPECT_NE(html.find("<b>A00013</b> 趙靜<br>图书馆<br><span class=\"file\">A00013.jpg</span>"), std::string::npos);
+  }
+  EXPECT_NE(sheettest::ReadText(dry).find("<h1>相片核对表（预检，未写入数据库）</h1>"), std::string::npos);
+  EXPECT_NE(sheettest::ReadText(real).find("<p class=\"summary\">共选择读者 25 人，导入相片 11 张，失败 1 个，无相片文件 13 人</p>"),
+            std::string::npos);
+
+  REQUIRE_BROWSER_OR_SKIP();
+  const testsupport::BrowsedPage page = testsupport::OpenInBrowser(
+      real, "[...document.images].map(i => i.alt + ':' + (i.naturalWidth > 0)).join(' ')",
+      std::filesystem::path(CARDPHOTO_BINARY_DIR) / "screenshots" / ("run-sheet-" + testsupport::BackendName(GetParam()) + ".png"));
+  ASSERT_TRUE(page.ok) << page.error;
+  std::string expected;
+  for (const std::string& card : grid)
+    if (card != "A00012") expected += (expected.empty() ? "" : " ") + card + ":true";
+  EXPECT_EQ(page.value, expected);
+}
+
+TEST_P(ImportCommandTest, ASheetThatCannotBeWrittenWhereAskedStopsTheRunBeforeItStarts) {
+  auto db = TestDatabase::Create(GetParam(), {.withDemoData = true});
+  if (!db) GTEST_SKIP() << "no database server";
+  const auto before = Photos(*db);
+  const Output output = ImportInto(*db, "--sheet " + ShellQuoted(scratch_.PathOf("missing/sheet.html")));
+  EXPECT_EQ(output.exitCode, 2);
+  EXPECT_NE(output.err.find("the folder of the contact sheet " + scratch_.PathOf("missing/sheet.html") +
+                            " does not exist; nothing was stored"),
+            std::string::npos)
+      << output.err;
+  EXPECT_TRUE(Photos(*db) == before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ImportCommandTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),
