@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -26,6 +25,7 @@ namespace {
 
 constexpr int kOuterWidth = 619;
 constexpr int kOuterHeight = 488;
+constexpr int kFileLabelLeft = 16;  // the window's left margin: a longer path is shortened in its middle
 constexpr int kFileLabelRight = 448;
 constexpr int kFileLabelTop = 92;
 
@@ -35,13 +35,6 @@ const char* const kSegmentCaption = "文件名格式 如：A00001_张三_高中2
 const char* const kPrefixCaption = "文件名格式 如：A00001张三(左边6位长字符串)";
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-
-// The system folder chooser: folders only, opening at startFolder (the top of the file system's namespace
-// when it is empty); the path comes back in the platform's own spelling.
-QString ChooseFolderWithDialog(QWidget* parent, const QString& prompt, const QString& startFolder) {
-  const QString folder = QFileDialog::getExistingDirectory(parent, prompt, startFolder, QFileDialog::ShowDirsOnly);
-  return folder.isEmpty() ? folder : QDir::toNativeSeparators(folder);
-}
 
 // Where the folder chooser opens for the text of the folder field: that folder, or, when it does not exist
 // (mistyped, removed, or an archive file), the nearest folder above it that does. Empty for an empty field.
@@ -96,25 +89,38 @@ void MakeRadioGroup(QWidget* owner, std::initializer_list<QRadioButton*> radios)
 
 }  // namespace
 
-RightAnchoredLabel::RightAnchoredLabel(QWidget* parent, int right, int top)
-    : windowlook::SongLabel(parent), right_(right), top_(top) {
+RightAnchoredLabel::RightAnchoredLabel(QWidget* parent, int left, int right, int top)
+    : windowlook::SongLabel(parent), left_(left), right_(right), top_(top) {
   setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Anchor();
 }
 
 void RightAnchoredLabel::setText(const QString& text) {
-  SongLabel::setText(text);
+  full_ = text;
   Anchor();
 }
 
-void RightAnchoredLabel::SetAnchor(int right, int top) {
+void RightAnchoredLabel::SetAnchor(int left, int right, int top) {
+  left_ = left;
   right_ = right;
   top_ = top;
   Anchor();
 }
 
+// The whole text when it fits between the left limit and the right edge; otherwise the text shortened in
+// its middle to the room left once the label's own margins are taken off.
 void RightAnchoredLabel::Anchor() {
+  const int room = right_ - left_;
+  SongLabel::setText(full_);
   adjustSize();
+  if (width() > room) {
+    const int margins = width() - fontMetrics().horizontalAdvance(full_);
+    for (int textWidth = room - margins; textWidth > 0; textWidth -= 2) {
+      SongLabel::setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, textWidth));
+      adjustSize();
+      if (width() <= room) break;
+    }
+  }
   move(right_ - width(), top_);
 }
 
@@ -122,7 +128,7 @@ TJSZImportImages::TJSZImportImages(data::Session& libDB, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       libDB_(libDB),
-      chooseFolder_(ChooseFolderWithDialog) {
+      chooseFolder_(ChooseFolderOrArchive) {
   setWindowTitle(Text("借书证相片批量导入 [V8.2022.9]"));
   setFont(windowlook::SongFont(12));
   resize(windowlook::SizeableClientSize(kOuterWidth, kOuterHeight));
@@ -172,6 +178,10 @@ void TJSZImportImages::BuildOptions() {
   btImport = new QPushButton(Text("开始导入"), this);
   btImport->setGeometry(16, 256, 113, 25);
   btImport->setEnabled(false);
+  // In the free space of the button row, which the progress bar takes while a run lasts (the button is
+  // hidden then). A dry run writes nothing, so it needs no confirmed backup.
+  btDryRun = new QPushButton(Text("预检"), this);
+  btDryRun->setGeometry(136, 256, 75, 25);
   pBar = new QProgressBar(this);
   pBar->setGeometry(136, 256, 313, 26);
   pBar->setRange(0, 100);
@@ -181,7 +191,7 @@ void TJSZImportImages::BuildOptions() {
   btExit = new QPushButton(Text("退出"), this);
   btExit->setGeometry(456, 256, 131, 25);
   // Enter presses the focused button, as in every window on Windows (the toolkit does so only in dialogs).
-  for (QPushButton* button : {btPath, btImport, btExit}) {
+  for (QPushButton* button : {btPath, btImport, btDryRun, btExit}) {
     button->setFocusPolicy(Qt::StrongFocus);
     button->setAutoDefault(true);
   }
@@ -219,7 +229,13 @@ void TJSZImportImages::BuildRunArea() {
   memError = new QPlainTextEdit(Text("提示信息"), this);
   memError->setGeometry(16, 296, 569, 145);
   memError->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  memError->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A failure line scrolled out of sight is a failure nobody is told of: the scroll bar shows when the
+  // lines do not fit. The log is what the runs reported: it can be read, selected and copied, not edited
+  // (an edit or Ctrl+Z would erase it).
+  memError->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  memError->setReadOnly(true);
+  memError->setUndoRedoEnabled(false);
+  memError->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   memError->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   memError->setTabChangesFocus(true);  // Tab moves on, as in every other control
   QPalette palette = memError->palette();
@@ -240,7 +256,7 @@ void TJSZImportImages::BuildRunArea() {
   imgTmp->setGeometry(0, 0, 110, 120);
   imgTmp->setAlignment(Qt::AlignCenter);
 
-  lbFile = new RightAnchoredLabel(this, kFileLabelRight, kFileLabelTop);
+  lbFile = new RightAnchoredLabel(this, kFileLabelLeft, kFileLabelRight, kFileLabelTop);
   lbFile->setText("lbFile");
   // Left-aligned, with room up to the window's right edge for whatever card number or name a run shows.
   lbNo = windowlook::PlaceLabel(this, "lbNo", 472, 136, windowlook::kBlack);
@@ -249,7 +265,7 @@ void TJSZImportImages::BuildRunArea() {
 }
 
 void TJSZImportImages::SetTabOrder() {
-  const QList<QWidget*> order = {edPath,   btPath,  cbOkNot, btImport, btExit,    DBImage1,  palImg,
+  const QList<QWidget*> order = {edPath,   btPath,  cbOkNot, btImport, btDryRun, btExit, DBImage1,  palImg,
                                  pBar,     cbBackup, memError, rbType1, rbType2,   rbType3,   rbType4,
                                  cbbDZ,    cbbDW,   rbFormat1, rbFormat2, cbPos, rbFormat3, cbLeftLen};
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
@@ -262,7 +278,7 @@ void TJSZImportImages::NameControls() {
   NAME_CONTROL(rbType1), NAME_CONTROL(rbType2), NAME_CONTROL(rbType3), NAME_CONTROL(rbType4);
   NAME_CONTROL(grpFormat), NAME_CONTROL(rbFormat1), NAME_CONTROL(rbFormat2), NAME_CONTROL(cbPos);
   NAME_CONTROL(rbFormat3), NAME_CONTROL(cbLeftLen), NAME_CONTROL(cbBackup), NAME_CONTROL(cbOkNot);
-  NAME_CONTROL(btImport), NAME_CONTROL(pBar), NAME_CONTROL(btExit), NAME_CONTROL(grpSelect);
+  NAME_CONTROL(btImport), NAME_CONTROL(btDryRun), NAME_CONTROL(pBar), NAME_CONTROL(btExit), NAME_CONTROL(grpSelect);
   NAME_CONTROL(cbbDZ), NAME_CONTROL(cbbDW), NAME_CONTROL(memError), NAME_CONTROL(DBImage1);
   NAME_CONTROL(palImg), NAME_CONTROL(imgTmp), NAME_CONTROL(lbFile), NAME_CONTROL(lbNo), NAME_CONTROL(lbName);
 #undef NAME_CONTROL
@@ -284,6 +300,7 @@ void TJSZImportImages::ConnectHandlers() {
   // A choice by the user, not a change made by the program, refills the departments.
   connect(cbbDZ, &QComboBox::activated, this, &TJSZImportImages::cbbDZChange);
   connect(btImport, &QPushButton::clicked, this, &TJSZImportImages::btImportClick);
+  connect(btDryRun, &QPushButton::clicked, this, &TJSZImportImages::btDryRunClick);
   connect(btExit, &QPushButton::clicked, this, &TJSZImportImages::btExitClick);
   // The key filters see the keys of the closed lists and of their open drop-downs.
   for (QComboBox* list : {cbbDZ, cbPos, cbLeftLen}) {
@@ -316,7 +333,8 @@ void TJSZImportImages::ScaleBy(int multiplier, int divider) {
                          MulDiv(g.width(), multiplier, divider), MulDiv(g.height(), multiplier, divider));
     if (control->testAttribute(Qt::WA_SetFont)) scaleFont(control);
   }
-  lbFile->SetAnchor(MulDiv(kFileLabelRight, multiplier, divider), MulDiv(kFileLabelTop, multiplier, divider));
+  lbFile->SetAnchor(MulDiv(kFileLabelLeft, multiplier, divider), MulDiv(kFileLabelRight, multiplier, divider),
+                    MulDiv(kFileLabelTop, multiplier, divider));
 }
 
 void TJSZImportImages::FillCategoryList() {

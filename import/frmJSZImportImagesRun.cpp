@@ -1,5 +1,5 @@
-// The import window's start button: the checks with their message boxes, the confirmation, and the run
-// (import/ImportRun) shown in the window's progress bar, labels, preview and log.
+// The import window's start button and its dry run (预检): the checks with their message boxes, the
+// confirmation, and the run (import/ImportRun) shown in the window's progress bar, labels, preview and log.
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -27,6 +27,8 @@ using photoimport::RunOutcome;
 const char* const kConfirmQuestion = "您确认要导入读者相片吗？";
 const char* const kStopQuestion = "相片正在导入，要在当前读者处理完后停止导入并退出吗？";
 const char* const kStoppedMessage = "相片导入已停止，请检查！";
+const char* const kDryRunStart = "预检开始（只检查，不写入数据库）：";
+const char* const kDryRunDoneMessage = "预检完成，没有写入数据库，请检查！";
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -66,6 +68,9 @@ class TJSZImportImages::RunView : public photoimport::ImportObserver {
  public:
   explicit RunView(TJSZImportImages& window) : w_(window) {}
 
+  void Finished(const photoimport::FinishedReader& reader, std::span<const std::uint8_t> photo) override {
+    if (w_.runSheet_) w_.runSheet_->Finished(reader, photo);
+  }
   void Progress(int done, int total) override { w_.pBar->setValue(total > 0 ? done * 100 / total : 0); }
   void CurrentReader(const std::string& path, const std::string& cardNumber, const std::string& name) override {
     w_.lbFile->setText(Text("文件：" + path));
@@ -113,6 +118,8 @@ void TJSZImportImages::SetRunning(bool running) {
                                                           grpFormat, cbBackup, cbOkNot, grpSelect})
     control->setEnabled(!running);
   btImport->setEnabled(!running && cbBackup->isChecked());
+  btDryRun->setEnabled(!running);
+  btDryRun->setVisible(!running);  // the progress bar takes its place
   pBar->setVisible(running);
   DBImage1->setVisible(running);
   if (running) {
@@ -138,23 +145,31 @@ void TJSZImportImages::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
-void TJSZImportImages::btImportClick() {
+void TJSZImportImages::btImportClick() { StartRun(false); }
+
+void TJSZImportImages::btDryRunClick() { StartRun(true); }
+
+void TJSZImportImages::StartRun(bool dryRun) {
   if (running_) return;
   lbNo->clear();
   lbName->clear();
   lbFile->setText(QString());
   palImg->hide();
 
-  const photoimport::ImportOptions options = ReadRunOptions();
+  photoimport::ImportOptions options = ReadRunOptions();
+  options.dryRun = dryRun;
   if (const ImportCheck check = photoimport::CheckFolder(options); check != ImportCheck::Ok) {
     Inform(this, photoimport::CheckMessage(check, options));
     edPath->setFocus();
     return;
   }
-  const auto answer = messageboxes::ShowMessageBox(this, QMessageBox::Question, Text(messageboxes::kToolCaption),
-                                                   Text(kConfirmQuestion), QMessageBox::Yes | QMessageBox::No,
-                                                   QMessageBox::No);
-  if (answer != QMessageBox::Yes) return;
+  // A dry run changes nothing: nothing to confirm.
+  if (!dryRun) {
+    const auto answer = messageboxes::ShowMessageBox(this, QMessageBox::Question, Text(messageboxes::kToolCaption),
+                                                     Text(kConfirmQuestion), QMessageBox::Yes | QMessageBox::No,
+                                                     QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
+  }
   if (const ImportCheck check = photoimport::CheckCategory(options); check != ImportCheck::Ok) {
     Inform(this, photoimport::CheckMessage(check, options));
     cbbDZ->setFocus();
@@ -162,6 +177,8 @@ void TJSZImportImages::btImportClick() {
   }
 
   stopRequested_ = false;
+  if (dryRun) memError->appendPlainText(Text(kDryRunStart + photoimport::RunFolder(options.folder)));
+  StartRunSheet(options);
   SetRunning(true);
   RunView view(*this);
   photoimport::ImportResult result;
@@ -172,28 +189,34 @@ void TJSZImportImages::btImportClick() {
     throw;
   }
   SetRunning(false);
+  // After a run Enter must not quit: the focus goes back to the start button (or, before the backup is
+  // confirmed, to the dry run's).
+  (btImport->isEnabled() ? btImport : btDryRun)->setFocus();
 
+  // The log says how the run ended before a box asks for attention.
   switch (result.outcome) {
     case RunOutcome::NotStarted:
+      LogRunEnd(result, dryRun);
       Inform(this, photoimport::CheckMessage(result.check, options));
       return;
     case RunOutcome::SelectionFailed:
+      LogRunEnd(result, dryRun);
       messageboxes::ShowStandardErrorBox(this, result.error);
       return;
     case RunOutcome::DatabaseLost:
       memError->appendPlainText(Text(photoimport::DatabaseLostMessage(result)));
-      LogRunEnd(result);
+      LogRunEnd(result, dryRun);
       Inform(this, photoimport::DatabaseLostMessage(result), QMessageBox::Warning);
       if (stopRequested_) close();
       return;
     case RunOutcome::Stopped:
-      LogRunEnd(result);
+      LogRunEnd(result, dryRun);
       Inform(this, kStoppedMessage);
       close();  // the stop was asked for by the exit button
       return;
     case RunOutcome::Completed:
-      Inform(this, photoimport::kCompletionMessage, QMessageBox::NoIcon);
-      LogRunEnd(result);
+      LogRunEnd(result, dryRun);
+      Inform(this, dryRun ? kDryRunDoneMessage : photoimport::kCompletionMessage, QMessageBox::NoIcon);
       if (stopRequested_) close();  // the exit came during the last reader
       return;
   }

@@ -59,16 +59,18 @@ std::vector<std::string> DescribeOptions(const ImportOptions& options) {
 
 RunSheet::RunSheet(std::filesystem::path workFolder, const ImportOptions& options, ReaderDepartments departments,
                    int readersPerPage)
-    : sheet_(std::move(workFolder), readersPerPage),
-      options_(options),
-      departments_(std::move(departments)),
-      date_(Now()) {}
+    : sheet_(std::move(workFolder), readersPerPage), departments_(std::move(departments)), dryRun_(options.dryRun) {
+  heading_.title = dryRun_ ? "相片核对表（预检，未写入数据库）" : "相片核对表";
+  heading_.date = Now();
+  heading_.source = RunFolder(options.folder);
+  heading_.options = DescribeOptions(options);
+}
 
 void RunSheet::Finished(const FinishedReader& reader, std::span<const std::uint8_t> photo) {
   SheetReader row{reader.cardNumber, reader.name, departments_.Of(reader.cardNumber), ShownFileName(reader.path),
                   SheetOutcome::NoFile, reader.reason};
   switch (reader.outcome) {
-    case ReaderOutcome::Stored: row.outcome = options_.dryRun ? SheetOutcome::Ready : SheetOutcome::Stored; break;
+    case ReaderOutcome::Stored: row.outcome = dryRun_ ? SheetOutcome::Ready : SheetOutcome::Stored; break;
     case ReaderOutcome::Failed:
       row.outcome = SheetOutcome::Failed;
       // A picture that could not be decoded is logged with the run's usual words.
@@ -79,15 +81,11 @@ void RunSheet::Finished(const FinishedReader& reader, std::span<const std::uint8
   sheet_.Add(row, photo);
 }
 
-std::string RunSheet::Publish(const std::filesystem::path& target, const ImportResult& result) {
-  SheetHeading heading;
-  heading.title = options_.dryRun ? "相片核对表（预检，未写入数据库）" : "相片核对表";
-  heading.date = date_;
-  heading.source = RunFolder(options_.folder);
-  heading.options = DescribeOptions(options_);
-  heading.summary = RunEndLines(result, options_.dryRun);
-  if (result.outcome == RunOutcome::DatabaseLost) heading.summary.push_back(DatabaseLostMessage(result));
-  return sheet_.Publish(target, heading);
+void RunSheet::End(const ImportResult& result) {
+  heading_.summary = RunEndLines(result, dryRun_);
+  if (result.outcome == RunOutcome::DatabaseLost) heading_.summary.push_back(DatabaseLostMessage(result));
 }
+
+std::string RunSheet::Publish(const std::filesystem::path& target) { return sheet_.Publish(target, heading_); }
 
 }  // namespace photoimport

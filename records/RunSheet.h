@@ -23,16 +23,18 @@ class RunSheet {
 
   // The observer's Finished.
   void Finished(const FinishedReader& reader, std::span<const std::uint8_t> photo);
-  // Writes the pages with the heading of the run's end (its summary, where it stopped, its backups).
-  std::string Publish(const std::filesystem::path& target, const ImportResult& result);
+  // The run's end: its summary, where it stopped, its backups go into the heading.
+  void End(const ImportResult& result);
+  // Writes the pages (ContactSheet::Publish); again and again, to write the sheet elsewhere.
+  std::string Publish(const std::filesystem::path& target);
 
   int pages() const { return sheet_.pages(); }
 
  private:
   ContactSheet sheet_;
-  ImportOptions options_;
   ReaderDepartments departments_;
-  std::string date_;
+  bool dryRun_;
+  SheetHeading heading_;
 };
 
 // The options in words, one phrase each ("按读者借书证编号匹配", "文件名全部为标识", ...).

@@ -406,7 +406,8 @@ int ImportMain(int argc, char** argv) {
     }
   }
   if (sheet) {
-    if (const std::string problem = sheet->Publish(app::PathFromUtf8(*args.sheet), result); !problem.empty()) {
+    sheet->End(result);
+    if (const std::string problem = sheet->Publish(app::PathFromUtf8(*args.sheet)); !problem.empty()) {
       tools::Fprintf(stderr, "card-photo import: cannot write the contact sheet %s: %s\n", args.sheet->c_str(),
                      problem.c_str());
       return 2;
