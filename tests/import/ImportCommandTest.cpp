@@ -537,6 +537,14 @@ TEST_P(ImportCommandTest, TheSheetOfARunShowsEachPhotoAsStoredInReaderOrder) {
   EXPECT_NE(sheettest::ReadText(real).find("<p class=\"summary\">共选择读者 25 人，导入相片 11 张，失败 1 个，无相片文件 13 人</p>"),
             std::string::npos);
 
+  // By name, A00013 趙靜 takes 趙靜.jpg, whose UTF-8 name is valid GBK too: the sheet names the file as
+  // the folder shows it.
+  const std::string byName = scratch_.PathOf("by-name.html");
+  ImportInto(*db, "--by name --category all --replace --dry-run --sheet " + ShellQuoted(byName));
+  const std::string byNameHtml = sheettest::ReadText(byName);
+  EXPECT_NE(byNameHtml.find("<b>A00013</b> 趙靜<br>图书馆<br><span class=\"file\">趙靜.jpg</span>"), std::string::npos);
+  EXPECT_EQ(byNameHtml.find("瓒欓潨"), std::string::npos);
+
   REQUIRE_BROWSER_OR_SKIP();
   const testsupport::BrowsedPage page = testsupport::OpenInBrowser(
       real, "[...document.images].map(i => i.alt + ':' + (i.naturalWidth > 0)).join(' ')",
