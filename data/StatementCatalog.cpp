@@ -47,6 +47,14 @@ std::vector<CatalogEntry> EveryStatement(SqlDialect dialect) {
                              .lines});
     }
   }
+  // The contact sheet reads the readers' departments by the same selection, the department in the
+  // identifier's place.
+  entries.push_back({"once before an import run that makes a contact sheet (every run of the window; card-photo "
+                     "import --sheet), files named by card numbers: the departments of the readers it handles",
+                     SelectionStatement(dialect, "pe_deptment", true, std::nullopt, std::nullopt).lines});
+  entries.push_back({"card-photo sheet, once (here of one category and one department): the readers and their "
+                     "departments",
+                     SelectionStatement(dialect, "pe_deptment", false, 1, std::optional<std::string>("?")).lines});
   if (dialect == SqlDialect::SqlServer) {
     entries.push_back({"once at the start of an import run not given --connections: does lib_people have an "
                        "index on pe_id (two connections store at once if so, one if not)?",
@@ -55,7 +63,7 @@ std::vector<CatalogEntry> EveryStatement(SqlDialect dialect) {
 
   const Bytes photo(kStoredPhotoBytes);
   entries.push_back({"for each reader of a run that replaces photos, and of a dry run, before the store; after a "
-                     "store that changed nothing, to say why; by export and restore, for each reader: the "
+                     "store that changed nothing, to say why; by export, restore and sheet, for each reader: the "
                      "current photo",
                      ReadPhotoStatement(dialect, "?").lines});
   entries.push_back({"for each reader of an import run whose photo is stored where none is yet",

@@ -30,11 +30,11 @@ std::filesystem::path RunSheetFolder() {
 void TJSZImportImages::StartRunSheet(const photoimport::ImportOptions& options) {
   runSheet_.reset();  // the last run's pages go first
   sheetReady_ = false;
-  // The departments the run's selection does not read, in one statement while the session is free. A
-  // sheet without them is still a sheet.
+  // The departments the run's selection does not read, in one statement while the session is free
+  // (records/ReaderDepartments). A sheet without them is still a sheet.
   photoimport::ReaderDepartments departments;
   try {
-    departments = photoimport::ReaderDepartments::Read(libDB_);
+    departments = photoimport::ReaderDepartments::Read(libDB_, options);
   } catch (const std::exception&) {
   }
   runSheet_ = std::make_unique<photoimport::RunSheet>(RunSheetFolder(), options, std::move(departments));

@@ -1,35 +1,30 @@
 #include "records/StoredPhotoSheet.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "app/Text.h"
+#include "data/ReaderStatements.h"
+#include "records/ReaderDepartments.h"
 
 namespace photoimport {
 
 std::vector<SheetReader> ReadersForStoredSheet(data::Session& session, const StoredSheetChoice& choice) {
-  std::vector<std::string> lines = {"select pe_id,pe_name,pe_deptment",
-                                    "from lib_people where pe_id<>'' and pe_mark<>'过期' and pe_mark<>'注销' "};
-  std::vector<data::Param> params;
-  if (choice.category) {
-    lines.push_back("  and pe_dzlx=?");
-    params.emplace_back(*choice.category);
-    // Trailing blanks of a fixed-width column ignored on both sides, as a run's selection does.
-    if (choice.department) {
-      lines.push_back("  and rtrim(pe_deptment)=rtrim(?)");
-      params.emplace_back(*choice.department);
-    }
-  }
-  lines.push_back("order by pe_id");
-  auto query = session.Open(lines, params);
+  // The selection of a run that replaces photos (every normal reader of the choice), with the department in
+  // the identifier's place.
+  auto query = session.Open(data::SelectionStatement(session.dialect(), kDepartmentColumn, false, choice.category,
+                                                     choice.category ? choice.department : std::nullopt));
   std::vector<SheetReader> readers;
   for (; !query->Eof(); query->Next()) {
     SheetReader reader;
     reader.cardNumber = app::Trim(query->Text("pe_id"));
     reader.name = app::Trim(query->Text("pe_name"));
-    reader.department = app::Trim(query->Text("pe_deptment"));
+    reader.department = app::Trim(query->Text("sNo"));
     readers.push_back(std::move(reader));
   }
   query->Close();
+  std::stable_sort(readers.begin(), readers.end(),
+                   [](const SheetReader& a, const SheetReader& b) { return a.cardNumber < b.cardNumber; });
   return readers;
 }
 

@@ -17,8 +17,9 @@ struct StoredSheetChoice {
 };
 
 // The readers a run could import (a card number, neither expired nor cancelled) of the choice, by card
-// number, each with its trimmed name and department. Only these are selected: the photos are read one
-// by one (AddStoredPhoto), so the sheet never holds more than one of them. Throws data::DbError.
+// number, each with its trimmed name and department, read by the selection of an import run
+// (data::SelectionStatement). Only these are selected: the photos are read one by one (AddStoredPhoto), so
+// the sheet never holds more than one of them. Throws data::DbError.
 std::vector<SheetReader> ReadersForStoredSheet(data::Session& session, const StoredSheetChoice& choice);
 
 // Reads the reader's photo and adds the reader to the sheet: OnFile with the photo, NoPhoto without one,

@@ -326,7 +326,7 @@ std::unique_ptr<photoimport::RunSheet> MakeSheet(const std::string& file, const 
   }
   photoimport::ReaderDepartments departments;
   try {
-    departments = photoimport::ReaderDepartments::Read(session);
+    departments = photoimport::ReaderDepartments::Read(session, options);
   } catch (const std::exception& failure) {
     tools::Fprintf(stderr, "card-photo import: the contact sheet shows no departments: %s\n", failure.what());
   }
