@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <cstring>
 #include <system_error>
 
@@ -273,6 +275,13 @@ std::string WritePage(const std::filesystem::path& path, const std::string& head
 }
 
 }  // namespace
+
+std::string HeadingDateNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&now));
+  return text;
+}
 
 std::filesystem::path SheetPagePath(const std::filesystem::path& target, int page) {
   if (page <= 1) return target;

@@ -50,6 +50,9 @@ struct SheetHeading {
 
 inline constexpr int kReadersPerPage = 1000;
 
+// The date of a heading: now, in local time ("2024-05-01 09:30").
+std::string HeadingDateNow();
+
 // A work folder for a sheet to be published as target: a new name beside it, on the same disk as the
 // pages will be (a temporary folder may be memory).
 std::filesystem::path SheetWorkFolderBeside(const std::filesystem::path& target);

@@ -1,19 +1,9 @@
 #include "records/RunSheet.h"
 
-#include <chrono>
-#include <ctime>
-
 #include "import/RunEndLines.h"
 
 namespace photoimport {
 namespace {
-
-std::string Now() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&now));
-  return text;
-}
 
 std::string IdentifierWords(IdentifierColumn identifier) {
   switch (identifier) {
@@ -61,7 +51,7 @@ RunSheet::RunSheet(std::filesystem::path workFolder, const ImportOptions& option
                    int readersPerPage)
     : sheet_(std::move(workFolder), readersPerPage), departments_(std::move(departments)), dryRun_(options.dryRun) {
   heading_.title = dryRun_ ? "相片核对表（预检，未写入数据库）" : "相片核对表";
-  heading_.date = Now();
+  heading_.date = HeadingDateNow();
   heading_.source = RunFolder(options.folder);
   heading_.options = DescribeOptions(options);
 }

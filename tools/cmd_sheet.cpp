@@ -1,9 +1,7 @@
 // card-photo sheet: the contact sheet (相片核对表) of the photos the database holds, for a class teacher to
 // check the faces against the names of one category or one department.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -39,18 +37,11 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-std::string Now() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&now));
-  return text;
-}
-
 photoimport::SheetHeading Heading(const photoimport::StoredSheetChoice& choice, const tools::ConnectionArguments& connection,
                                   const tools::TransferCounts& counts) {
   photoimport::SheetHeading heading;
   heading.title = "相片核对表（数据库中的相片）";
-  heading.date = Now();
+  heading.date = photoimport::HeadingDateNow();
   heading.source = "数据库，ODBC 数据源 " + connection.dsn.value_or("（保存的连接设置）");
   heading.options.push_back(choice.category ? "读者类型 " + std::to_string(*choice.category) : "全部读者类型");
   if (choice.department) heading.options.push_back("单位 " + *choice.department);
