@@ -14,6 +14,14 @@ QT_TRANSLATIONS_DIR=/usr/share/qt6/translations
 
 windows_log() { echo "[windows $(date +%H:%M:%S)] $*" >&2; }
 
+# Wine's loaders, named explicitly: once wine32 is installed for the x86 suite, a bare `wine` may start
+# the 32-bit loader, whose starts all go through emulation. The server is native for both (the script
+# picks wineserver64 when it is there).
+WINE_X64=/usr/lib/wine/wine64
+WINE_X86=/usr/lib/wine/wine
+WINE_SERVER=/usr/lib/wine/wineserver
+wine_loader() { case $1 in x64) echo "$WINE_X64" ;; x86) echo "$WINE_X86" ;; esac; }
+
 windows_packages=(
   cmake ninja-build ccache nasm dpkg-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
@@ -28,6 +36,7 @@ ensure_deb_src() {
   for file in /etc/apt/sources.list.d/*.sources; do
     [ -e "$file" ] || continue
     grep -q 'debian' "$file" || continue
+    grep -q 'backports' "$file" && continue  # the x86 suite's qemu-user only; no sources from it
     # Each stanza of a deb822 file, as deb-src.
     sed -n '/^Types:/,/^$/p' "$file" | sed 's/^Types:.*/Types: deb-src/' >>"$list.new"
     echo >>"$list.new"
@@ -192,6 +201,12 @@ ensure_dependency() {
   echo "$prefix"
 }
 
+# Whether the Qt that ARCH would be built with is in the cache already.
+qt_built() {
+  local version
+  version=$(source_version_for "$1" qt6-base) && [ -e "$WINDOWS_CACHE/$1/qt6-base-$version/.stamp" ]
+}
+
 # The dependency prefixes of an architecture, separated by ";" (CARDPHOTO_WINDOWS_DEPS).
 # with_qt: yes to include Qt.
 ensure_dependencies() {
@@ -208,13 +223,12 @@ build_project() {
   local arch=$1 build deps=$3 gui=$4
   build=$(realpath -m "$2"); shift 4
   windows_log "building the project for $arch in $build"
-  local emulator=()
-  [ "$arch" = x64 ] && emulator=(-DCMAKE_CROSSCOMPILING_EMULATOR="$WINDOWS_ROOT/scripts/windows/wine-run")
   CCACHE_BASEDIR=$WINDOWS_ROOT cmake -G Ninja -S "$WINDOWS_ROOT" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$(toolchain_file "$arch")" -DCARDPHOTO_WINDOWS_DEPS="$deps" \
     -DCMAKE_BUILD_TYPE=Release -DCARDPHOTO_GUI="$gui" \
     -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$build/bin" "${emulator[@]}" >"$build.configure.log" 2>&1 ||
+    -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$build/bin" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$WINDOWS_ROOT/scripts/windows/wine-run;$arch" >"$build.configure.log" 2>&1 ||
     { tail -30 "$build.configure.log" >&2; return 1; }
   CCACHE_BASEDIR=$WINDOWS_ROOT cmake --build "$build" --parallel "$WINDOWS_JOBS" ${1:+--target "$@"}
 }
