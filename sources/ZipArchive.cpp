@@ -226,6 +226,11 @@ bool ZipArchive::Inflate(std::uint64_t index, std::uint64_t claimed, std::vector
       ok = false;
       break;
     }
+    // Grown up to the limit and no further: doubling a vector of some 250 MiB would ask for 500 MiB more
+    // at once, which a 32-bit process seldom has in one piece (std::bad_alloc in the x86 build).
+    const std::size_t needed = bytes.size() + static_cast<std::size_t>(got);
+    if (needed > bytes.capacity())
+      bytes.reserve(std::max(needed, std::min<std::size_t>(bytes.capacity() * 2, limits_.maxEntrySize)));
     bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
   }
   zip_fclose(file);
