@@ -91,6 +91,24 @@ TEST(CardPhotoNormalize, WritesWhatMakePhotoStreamMakes) {
   EXPECT_GT(usable, 200);
 }
 
+// Several pairs in one start: each written or refused on its own, exit 1 when any was refused.
+TEST(CardPhotoNormalize, TakesSeveralPairsAtOnce) {
+  testing::TemporaryFolder folder;
+  const std::string good = std::string(CARDPHOTO_TESTDATA_DIR) + "/jpeg/testorig.jpg";
+  const std::string missing = folder.File("missing.jpg");
+  const std::string command = kCardPhoto + " normalize " + Quoted(good) + " " + Quoted(folder.File("1.bmp")) + " " +
+                              Quoted(missing) + " " + Quoted(folder.File("2.bmp")) + " " + Quoted(good) + " " +
+                              Quoted(folder.File("3.bmp")) + " 2>/dev/null";
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  MemoryStream stream;
+  ASSERT_TRUE(MakePhotoStream(good, stream));
+  EXPECT_EQ(testing::ReadBytes(folder.File("1.bmp")), stream.bytes);
+  EXPECT_FALSE(std::filesystem::exists(folder.File("2.bmp")));
+  EXPECT_EQ(testing::ReadBytes(folder.File("3.bmp")), stream.bytes);
+  EXPECT_EQ(WEXITSTATUS(std::system((kCardPhoto + " normalize " + Quoted(good) + " 2>/dev/null").c_str())), 2);
+}
+
 TEST(CardPhotoDecode, WritesThePictureAsPpmOrFails) {
   ASSERT_TRUE(std::filesystem::exists(kCardPhoto)) << "build the card-photo target first";
   testing::TemporaryFolder folder;
