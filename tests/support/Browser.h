@@ -39,7 +39,11 @@ inline BrowsedPage OpenInBrowser(const std::filesystem::path& file, const std::s
   std::string command = "python3 " + importtest::ShellQuoted(std::string(CARDPHOTO_SOURCE_DIR) + "/tests/support/browse.py") +
                         " " + importtest::ShellQuoted("file://" + std::filesystem::absolute(file).string()) +
                         " --eval " + importtest::ShellQuoted(expression);
-  if (!screenshot.empty()) command += " --screenshot " + importtest::ShellQuoted(screenshot.string());
+  if (!screenshot.empty()) {
+    // A fresh build has no folder for screenshots until the first test that keeps one makes it.
+    std::filesystem::create_directories(screenshot.parent_path());
+    command += " --screenshot " + importtest::ShellQuoted(screenshot.string());
+  }
   const importtest::CommandOutput output = importtest::RunCommandLine(command, scratch);
   BrowsedPage page;
   page.error = output.err;
