@@ -42,10 +42,11 @@ StoreResult FailedStore(const std::exception& error);
 // whole attempt is made again, up to three times in all. Never throws.
 StoreResult AttemptStore(const std::function<StoreResult()>& attempt);
 
-// The readers that have the card number, trailing blanks ignored: how many, and the photo of the (last)
-// one, empty for NULL.
+// The readers that have the card number, trailing blanks ignored: how many, and the name (trailing blanks
+// removed) and photo of the (last) one, the photo empty for NULL.
 struct CurrentPhoto {
   int readers = 0;
+  std::string name;
   Bytes value;
 };
 // Throws DbError.

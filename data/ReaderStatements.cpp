@@ -160,11 +160,11 @@ Statement ReplacePhotoStatement(SqlDialect dialect, const std::string& cardNumbe
 }
 
 Statement ReadPhotoStatement(SqlDialect dialect, const std::string& cardNumber) {
-  return {{"select pe_photo from lib_people where " + CardNumberMatch(dialect)}, {cardNumber}};
+  return {{"select pe_name,pe_photo from lib_people where " + CardNumberMatch(dialect)}, {cardNumber}};
 }
 
 std::vector<std::string> ReadersWithPhotoStatement() {
-  return {"select pe_id from lib_people where pe_photo is not null", "order by pe_id"};
+  return {"select pe_id,pe_name from lib_people where pe_photo is not null", "order by pe_id"};
 }
 
 std::vector<std::string> CardNumberIndexStatement() {

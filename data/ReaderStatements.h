@@ -70,10 +70,10 @@ Statement StorePhotoStatement(SqlDialect dialect, PhotoGuard guard, const std::s
 Statement ReplacePhotoStatement(SqlDialect dialect, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                                 std::span<const std::uint8_t> current);
 
-// The photos of the readers with the card number: one row per reader that has it.
+// The names and photos of the readers with the card number: one row per reader that has it.
 Statement ReadPhotoStatement(SqlDialect dialect, const std::string& cardNumber);
 
-// The card numbers of the readers with a photo, in order (an export).
+// The card numbers and names of the readers with a photo, in order (an export).
 std::vector<std::string> ReadersWithPhotoStatement();
 
 // SQL Server: the indexes of lib_people whose first key column is pe_id, through the catalog tables of
