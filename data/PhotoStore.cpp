@@ -38,6 +38,7 @@ StoreResult FailedStore(const std::exception& error) {
     case DbFailure::ConnectionLost: return {StoreOutcome::ConnectionLost, db->what()};
     case DbFailure::TimedOut: return {StoreOutcome::TimedOut, db->what()};
     case DbFailure::Cancelled: return {StoreOutcome::Cancelled, db->what()};
+    case DbFailure::NoAnswer: return {StoreOutcome::Unknown, db->what()};
     case DbFailure::Conflict:
     case DbFailure::Statement: break;
   }

@@ -23,6 +23,7 @@ enum class StoreOutcome {
   DatabaseError,   // the server refused the statement
   ConnectionLost,  // the connection to the server is gone
   BackupFailed,    // the current photo could not be backed up, so it was not replaced (driverText: why)
+  Unknown,         // the server's answer never came (DbFailure::NoAnswer): the photo may or may not be stored
 };
 
 struct StoreResult {

@@ -50,7 +50,7 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
   auto query = session.Open(BuildSelection(SelectionOf(options), session.dialect()));
   std::vector<ReaderRow> rows;
   for (; !query->Eof(); query->Next()) {
-    rows.push_back(ReaderRow{app::Trim(query->Text("pe_id")), app::Trim(query->Text("pe_name")),
+    rows.push_back(ReaderRow{app::TrimEnd(query->Text("pe_id")), app::Trim(query->Text("pe_name")),
                              FoldName(app::Trim(query->Text("sNo")))});
   }
   query->Close();
@@ -122,14 +122,18 @@ std::string CheckMessage(ImportCheck check, const ImportOptions& options) {
 
 std::string SummaryLine(const ImportResult& result) {
   return "共选择读者 " + std::to_string(result.selected) + " 人，导入相片 " + std::to_string(result.stored) +
-         " 张，失败 " + std::to_string(result.failed) + " 个，无相片文件 " + std::to_string(result.noFile) + " 人";
+         " 张，失败 " + std::to_string(result.failed) + " 个，无相片文件 " + std::to_string(result.noFile) + " 人" +
+         (result.unknown > 0 ? "，结果不明 " + std::to_string(result.unknown) + " 人（请检查）" : "");
 }
 
 std::string DatabaseLostMessage(const ImportResult& result) {
   const FinishedReader& reader = result.lastReader;
   return "与数据库服务器的连接已断开，重新连接也未成功，导入已停止。最后处理的读者：证号 " + reader.cardNumber +
          "，姓名 " + reader.name + "，文件 " + reader.path +
-         (reader.outcome == ReaderOutcome::Stored ? "，其相片已保存" : "，其相片未能保存") + "；之后的读者都未处理。" +
+         (reader.outcome == ReaderOutcome::Stored    ? "，其相片已保存"
+          : reader.outcome == ReaderOutcome::Unknown ? "，其相片是否已保存无法确定，请检查这位读者"
+                                                     : "，其相片未能保存") +
+         "；之后的读者都未处理。" +
          "请在数据库服务器恢复后重新导入。数据库的提示：" + result.error;
 }
 

@@ -62,8 +62,10 @@ ImportCheck CheckCategory(const ImportOptions& options);
 // The message shown for a failed check ("请选择相片文件保存路径", ...).
 std::string CheckMessage(ImportCheck check, const ImportOptions& options);
 
-// A reader whose handling has ended: its photo stored, failed, or no file found for it.
-enum class ReaderOutcome { Stored, Failed, NoFile };
+// A reader whose handling has ended: its photo stored, failed, or no file found for it; or its store's
+// outcome is not known (its answer never came: the connection was lost or the server stopped answering,
+// and nothing settled it since), so that the staff must look at the reader.
+enum class ReaderOutcome { Stored, Failed, NoFile, Unknown };
 
 struct FinishedReader {
   std::string path;  // the path shown; empty when no file was found
@@ -125,8 +127,9 @@ struct ImportResult {
   int stored = 0;    // photos stored
   int failed = 0;    // files found that could not be normalized or stored
   int noFile = 0;    // readers without a photo file
+  int unknown = 0;   // stores whose outcome is not known (ReaderOutcome::Unknown)
   // With DatabaseLost: the last reader handled. That is the reader whose store found the server gone
-  // (failed), or, where a store on another connection was in flight then, the last such reader (which
+  // (its outcome unknown), or, where a store on another connection was in flight then, the last such reader (which
   // may have been stored before the server went).
   FinishedReader lastReader;
   // For the run report: every finished reader in reader order, and the folder's picture files.

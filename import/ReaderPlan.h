@@ -14,7 +14,7 @@ namespace photoimport {
 
 // One row of the selection.
 struct ReaderRow {
-  std::string cardNumber;  // trimmed pe_id
+  std::string cardNumber;  // pe_id without its trailing blanks (a leading blank is part of it)
   std::string name;        // trimmed pe_name, empty for NULL
   std::string identifier;  // trimmed and upper-cased sNo, empty for NULL
 };

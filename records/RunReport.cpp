@@ -44,6 +44,7 @@ std::string_view OutcomeWord(ReportOutcome outcome) {
     case ReportOutcome::Failed: return "failed";
     case ReportOutcome::NoFile: return "nofile";
     case ReportOutcome::Unused: return "unused";
+    case ReportOutcome::Unknown: return "outcome unknown";
   }
   return {};
 }

@@ -18,9 +18,10 @@ enum class ReportOutcome {
   Failed,  // a file was found but not stored (the reason says why)
   NoFile,  // no photo file for the reader
   Unused,  // a picture file of the folder that no selected reader took
+  Unknown,  // the store's answer never came and nothing settled it: check the reader
 };
 
-// "stored", "ready", "failed", "nofile", "unused": the words of the outcome column.
+// "stored", "ready", "failed", "nofile", "unused", "outcome unknown": the words of the outcome column.
 std::string_view OutcomeWord(ReportOutcome outcome);
 
 struct ReportRow {

@@ -7,6 +7,7 @@ ReportOutcome OutcomeOf(ReaderOutcome outcome, bool dryRun) {
   switch (outcome) {
     case ReaderOutcome::Stored: return dryRun ? ReportOutcome::Ready : ReportOutcome::Stored;
     case ReaderOutcome::Failed: return ReportOutcome::Failed;
+    case ReaderOutcome::Unknown: return ReportOutcome::Unknown;
     case ReaderOutcome::NoFile: break;
   }
   return ReportOutcome::NoFile;

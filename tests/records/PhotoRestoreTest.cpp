@@ -130,7 +130,9 @@ TEST_P(PhotoRestoreTest, WritesOnlyWhatCanBeAStoredPhoto) {
         EXPECT_EQ(Photo("R00005"), photo5_);
       } else {
         EXPECT_EQ(said.at(c.file), "");
-        if (!dryRun) EXPECT_NE(Photo("R00005"), photo5_);
+        if (!dryRun) {
+          EXPECT_NE(Photo("R00005"), photo5_);
+        }
       }
     }
   }
