@@ -112,6 +112,13 @@ Statement SelectionStatement(SqlDialect dialect, const std::string& identifierCo
   return statement;
 }
 
+Statement ReadersWithPhotoSelection(SqlDialect dialect, const std::string& identifierColumn,
+                                    std::optional<long long> category, const std::optional<std::string>& department) {
+  Statement statement = SelectionStatement(dialect, identifierColumn, false, category, department);
+  statement.lines.insert(statement.lines.begin() + 3, "  and pe_photo is not null");
+  return statement;
+}
+
 std::string CardNumberMatch(SqlDialect dialect) {
   switch (dialect) {
     case SqlDialect::Postgres: return "pe_id=?";

@@ -42,6 +42,12 @@ std::string TextLiteral(SqlDialect dialect, std::string_view text);
 Statement SelectionStatement(SqlDialect dialect, const std::string& identifierColumn, bool withoutPhotoOnly,
                              std::optional<long long> category, const std::optional<std::string>& department);
 
+// The readers the same selection passes over because they have a photo already (SelectionStatement with
+// "pe_photo is not null" in place of "pe_photo is null"): a run that keeps photos asks for them so that its
+// report names the files they own instead of calling those files unused.
+Statement ReadersWithPhotoSelection(SqlDialect dialect, const std::string& identifierColumn,
+                                    std::optional<long long> category, const std::optional<std::string>& department);
+
 // The condition "pe_id is the card number bound to the marker", trailing blanks ignored on every server
 // (a fixed-width pe_id compares that way on PostgreSQL and SQL Server by itself; SQLite compares the
 // stored value with its trailing blanks removed), in a form the server finds through an index on pe_id.

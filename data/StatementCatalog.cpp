@@ -45,6 +45,12 @@ std::vector<CatalogEntry> EveryStatement(SqlDialect dialect) {
                          SelectionStatement(dialect, c.column, !replacing, c.category,
                                             c.department ? std::optional<std::string>("?") : std::nullopt)
                              .lines});
+      if (!replacing)
+        entries.push_back({std::string("once at the start of an import run, files named by ") + c.identifier +
+                               ", for its report: the readers it passes over because they have a photo",
+                           ReadersWithPhotoSelection(dialect, c.column, c.category,
+                                                     c.department ? std::optional<std::string>("?") : std::nullopt)
+                               .lines});
     }
   }
   // The contact sheet reads the readers' departments by the same selection, the department in the

@@ -46,8 +46,8 @@ SelectionOptions SelectionOf(const ImportOptions& options) {
 
 // All selected rows are read before the first photo is stored, so the cursor never sees the run's own
 // updates and the total is known for the progress.
-std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions& options) {
-  auto query = session.Open(BuildSelection(SelectionOf(options), session.dialect()));
+std::vector<ReaderRow> ReadRows(data::Session& session, const data::Statement& selection) {
+  auto query = session.Open(selection);
   std::vector<ReaderRow> rows;
   for (; !query->Eof(); query->Next()) {
     rows.push_back(ReaderRow{app::TrimEnd(query->Text("pe_id")), app::Trim(query->Text("pe_name")),
@@ -55,6 +55,50 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
   }
   query->Close();
   return rows;
+}
+
+std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions& options) {
+  return ReadRows(session, BuildSelection(SelectionOf(options), session.dialect()));
+}
+
+// A reader the run did not handle, as the report names it: with the file its plan gave it, if any.
+FinishedReader Unhandled(const ReaderRow& row, const PlannedReader& plan, const PhotoFolder& folder,
+                         ReaderOutcome outcome) {
+  FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, outcome, {}};
+  if (plan.choice == FileChoice::Found || plan.choice == FileChoice::Shared) {
+    reader.path = JoinPath(folder.folder(), plan.file.shown);
+    reader.fileName = plan.file.name;
+  }
+  return reader;
+}
+
+// The selected readers after the last one handled.
+std::vector<FinishedReader> NotReached(const std::vector<ReaderRow>& rows, const std::vector<PlannedReader>& plan,
+                                       std::size_t handled, const PhotoFolder& folder) {
+  std::vector<FinishedReader> readers;
+  for (std::size_t i = handled; i < rows.size(); ++i)
+    readers.push_back(Unhandled(rows[i], plan[i], folder, ReaderOutcome::NotReached));
+  return readers;
+}
+
+// The readers a run that keeps photos passes over and whose files are in the folder. For the report only:
+// a server that cannot tell leaves the list empty.
+std::vector<FinishedReader> SkippedWithFiles(data::Session& session, const ImportOptions& options,
+                                             const PhotoFolder& folder) {
+  if (!options.skipReadersWithPhoto) return {};
+  std::vector<ReaderRow> rows;
+  try {
+    rows = ReadRows(session, BuildReadersWithPhotoSelection(SelectionOf(options), session.dialect()));
+  } catch (const std::exception&) {
+    return {};
+  }
+  const std::vector<PlannedReader> plan =
+      PlanReaders(rows, folder, options.rule, options.ruleIndex, options.mapping ? &*options.mapping : nullptr);
+  std::vector<FinishedReader> readers;
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (plan[i].choice == FileChoice::Found || plan[i].choice == FileChoice::Shared)
+      readers.push_back(Unhandled(rows[i], plan[i], folder, ReaderOutcome::HasPhoto));
+  return readers;
 }
 
 // A connection lost since the last run (a server restarted meanwhile) is made again, once.
@@ -166,6 +210,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
 
   const std::vector<PlannedReader> plan =
       PlanReaders(rows, folder, options.rule, options.ruleIndex, options.mapping ? &*options.mapping : nullptr);
+  result.skipped = SkippedWithFiles(session, options, folder);
   std::optional<RunBackup> backup;
   const std::vector<std::unique_ptr<data::Session>> more = MoreStoreConnections(session, options.storeConnections);
   std::vector<data::Session*> connections = {&session};
@@ -182,6 +227,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
     pipeline.Add(rows[i], plan[i]);
   }
   pipeline.End();
+  result.notReached = NotReached(rows, plan, result.readers.size(), folder);
   if (pipeline.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
   if (backup) result.backupFolder = app::Utf8FromPath(backup->folder()), result.backedUp = backup->saved();
   return result;

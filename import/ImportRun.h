@@ -65,7 +65,10 @@ std::string CheckMessage(ImportCheck check, const ImportOptions& options);
 // A reader whose handling has ended: its photo stored, failed, or no file found for it; or its store's
 // outcome is not known (its answer never came: the connection was lost or the server stopped answering,
 // and nothing settled it since), so that the staff must look at the reader.
-enum class ReaderOutcome { Stored, Failed, NoFile, Unknown };
+// Two more kinds of readers are named in a run's result, never handled: NotReached, a selected reader the
+// run did not reach (it stopped), and HasPhoto, a reader a run that keeps photos did not select because it
+// has one, whose file is in the folder.
+enum class ReaderOutcome { Stored, Failed, NoFile, Unknown, NotReached, HasPhoto };
 
 struct FinishedReader {
   std::string path;  // the path shown; empty when no file was found
@@ -134,6 +137,12 @@ struct ImportResult {
   FinishedReader lastReader;
   // For the run report: every finished reader in reader order, and the folder's picture files.
   std::vector<FinishedReader> readers;
+  // The selected readers the run did not reach (a stop, a lost connection), in reader order, each with
+  // the file it would have taken: with `readers`, every selected reader.
+  std::vector<FinishedReader> notReached;
+  // Readers a run that keeps photos did not select because they have one, whose files are in the folder
+  // (those files are theirs, not unused).
+  std::vector<FinishedReader> skipped;
   std::string folder;
   std::vector<FoundFile> pictures;
   // The run's backup folder and how many photos it holds (none: nothing was replaced, or no backups).

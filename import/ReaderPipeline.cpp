@@ -202,6 +202,8 @@ void ReaderPipeline::Report(Queued& queued) {
       ++result_.unknown;
       observer_.LogLine(reader.path + " " + reader.reason);
       break;
+    case ReaderOutcome::NotReached:
+    case ReaderOutcome::HasPhoto: break;  // never in the queue
     case ReaderOutcome::Failed:
       ++result_.failed;
       if (reader.reason.empty()) observer_.LogLine(reader.path + kFailureSuffix);

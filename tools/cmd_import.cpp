@@ -364,6 +364,13 @@ int ImportMain(int argc, char** argv) {
   }
 
   tools::WarnOfVisiblePassword("import", args.connection);
+  if (args.report) {
+    if (const std::string problem = photoimport::CheckReportPath(app::PathFromUtf8(*args.report)); !problem.empty()) {
+      tools::Fprintf(stderr, "card-photo import: the report %s cannot be written, nothing was stored: %s\n",
+                     args.report->c_str(), problem.c_str());
+      return 2;
+    }
+  }
 
   data::Session session;
   if (args.timeouts) session.SetTimeouts(*args.timeouts);

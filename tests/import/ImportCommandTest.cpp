@@ -302,6 +302,20 @@ TEST_P(ImportCommandTest, DryRunChangesNothingAndPredictsTheRealRun) {
   }
 }
 
+// A report that cannot be written is found out before the run, not after its photos are stored.
+TEST_P(ImportCommandTest, AReportPathThatCannotBeWrittenStopsTheRunBeforeAnyStore) {
+  auto db = TestDatabase::Create(GetParam(), {.withDemoData = true});
+  if (!db) GTEST_SKIP() << "no database server";
+  for (const std::string& report : {scratch_.PathOf("missing/r.csv"), scratch_.path()}) {
+    SCOPED_TRACE(report);
+    const Output output = ImportInto(*db, "--report " + ShellQuoted(report));
+    EXPECT_EQ(output.exitCode, 2) << output.err;
+    EXPECT_NE(output.err.find("cannot be written, nothing was stored"), std::string::npos) << output.err;
+    auto stored = db->AdminSession().Open({"select count(*) as n from lib_people where pe_photo is not null"});
+    EXPECT_EQ(stored->AsInteger("n"), 2) << "the demo data's two photos only";
+  }
+}
+
 TEST_P(ImportCommandTest, ReportHasARowPerReaderAndPerUnusedPicture) {
   if (!TestDatabase::Create(GetParam())) GTEST_SKIP() << "no database server";
   ScratchFolder folder;
@@ -339,13 +353,14 @@ TEST_P(ImportCommandTest, ReportHasARowPerReaderAndPerUnusedPicture) {
       unused.push_back(std::filesystem::path(record[3]).filename().string());
     }
   }
-  EXPECT_EQ(readers, 25);
+  EXPECT_EQ(readers, 26) << "25 selected, and A00002, which has a photo and so was not selected";
+  EXPECT_EQ(rowOf("A00002")[kOutcomeColumn], "skipped");
+  EXPECT_EQ(rowOf("A00002")[3], folder.PathOf("A00002.jpg"));
   std::sort(unused.begin(), unused.end());
-  // A00002 has a photo (not selected), A00008 has expired, A00018's jpg wins over its png; the others
-  // are named by no card number. notes.txt is no picture. 趙靜.jpg comes once, though its UTF-8 name is
-  // valid GBK too ("瓒欓潨.jpg"), and under the reading the file manager shows: staff look here for names
-  // they misspelt.
-  EXPECT_EQ(unused, (std::vector<std::string>{"A00002.jpg", "A00008.jpg", "A00018.png", "A00023_韩梅_计算机学院.jpg",
+  // A00008 has expired, A00018's jpg wins over its png; the others are named by no card number. notes.txt
+  // is no picture. 趙靜.jpg comes once, though its UTF-8 name is valid GBK too ("瓒欓潨.jpg"), and under the
+  // reading the file manager shows: staff look here for names they misspelt.
+  EXPECT_EQ(unused, (std::vector<std::string>{"A00008.jpg", "A00018.png", "A00023_韩梅_计算机学院.jpg",
                                               "A00024唐嫣.jpg", "tom smith.png", "趙靜.jpg"}));
 
   // A00015 has no identity-card number: not looked up, and the reason says so.
