@@ -65,7 +65,7 @@ std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions
 FinishedReader Unhandled(const ReaderRow& row, const PlannedReader& plan, const PhotoFolder& folder,
                          ReaderOutcome outcome) {
   FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, outcome, {}};
-  if (plan.choice == FileChoice::Found || plan.choice == FileChoice::Shared) {
+  if (plan.choice == FileChoice::Found || plan.choice == FileChoice::Shared || plan.choice == FileChoice::Several) {
     reader.path = JoinPath(folder.folder(), plan.file.shown);
     reader.fileName = plan.file.name;
   }
@@ -96,7 +96,8 @@ std::vector<FinishedReader> SkippedWithFiles(data::Session& session, const Impor
       PlanReaders(rows, folder, options.rule, options.ruleIndex, options.mapping ? &*options.mapping : nullptr);
   std::vector<FinishedReader> readers;
   for (std::size_t i = 0; i < rows.size(); ++i)
-    if (plan[i].choice == FileChoice::Found || plan[i].choice == FileChoice::Shared)
+    if (plan[i].choice != FileChoice::NoFile && plan[i].choice != FileChoice::NoIdentifier &&
+        plan[i].choice != FileChoice::Refused)
       readers.push_back(Unhandled(rows[i], plan[i], folder, ReaderOutcome::HasPhoto));
   return readers;
 }
@@ -206,6 +207,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.outcome = RunOutcome::Completed;
   result.folder = folder.folder();
   result.pictures = folder.Pictures();
+  for (const std::string& warning : source->Warnings()) observer.LogLine(warning);
   observer.Progress(0, result.selected);
 
   const std::vector<PlannedReader> plan =

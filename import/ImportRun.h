@@ -97,7 +97,8 @@ class ImportObserver {
                              const std::string& /*name*/) {}
   // The normalized photo (stored photo format) just before it is stored.
   virtual void Preview(std::span<const std::uint8_t> /*photo*/) {}
-  // A failure line for the log, in reader order, just before that reader's progress: the path and the
+  // A warning about the photo source (an archive inside a zip archive) before the first reader; then a
+  // failure line for the log, in reader order, just before that reader's progress: the path and the
   // reason (kFailureSuffix's words for a picture that could not be decoded), or the path,
   // kStoreFailurePrefix and the reason for a photo that could not be stored.
   virtual void LogLine(const std::string& /*line*/) {}

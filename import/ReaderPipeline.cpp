@@ -78,13 +78,14 @@ void ReaderPipeline::Add(const ReaderRow& row, const PlannedReader& plan) {
     case FileChoice::NoFile: return Queue(std::move(reader));
     case FileChoice::Refused: reader.outcome = ReaderOutcome::Failed; return Queue(std::move(reader));
     case FileChoice::Shared:
+    case FileChoice::Several:
     case FileChoice::Found: break;
   }
   reader.path = JoinPath(source_.Listing().folder(), plan.file.shown);
   reader.fileName = plan.file.name;
-  if (plan.choice == FileChoice::Shared) {
+  if (plan.choice != FileChoice::Found) {
     reader.outcome = ReaderOutcome::Failed;
-    reader.reason = kSharedFileReason;
+    reader.reason = plan.choice == FileChoice::Shared ? kSharedFileReason : plan.reason;
     return Queue(std::move(reader));
   }
   observer_.CurrentReader(reader.path, row.cardNumber, row.name);
