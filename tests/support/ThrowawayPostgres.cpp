@@ -25,7 +25,9 @@ std::unique_ptr<ThrowawayPostgres> ThrowawayPostgres::Start() {
     return nullptr;
   }
   std::unique_ptr<ThrowawayPostgres> server(new ThrowawayPostgres(folder.string()));
-  if (!server->Script("pg-start")) {
+  // Durable: its tests stop the server as a crash would, and a server with asynchronous commits then loses
+  // the last commits it had already confirmed, which would be blamed on the tool.
+  if (!server->Script("pg-start", "--durable")) {
     ADD_FAILURE() << "scripts/pg-start failed";
     return nullptr;
   }

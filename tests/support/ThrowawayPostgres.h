@@ -12,7 +12,7 @@ namespace testsupport {
 class ThrowawayPostgres {
  public:
   // A running server with the database "libtest" (login libtest/libtest) and the reader schema in its
-  // public schema; nullptr (with ADD_FAILURE) when it cannot be started.
+  // public schema, committing durably; nullptr (with ADD_FAILURE) when it cannot be started.
   static std::unique_ptr<ThrowawayPostgres> Start();
   ~ThrowawayPostgres();  // stops the server and removes its folder
   ThrowawayPostgres(const ThrowawayPostgres&) = delete;
