@@ -38,6 +38,18 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 }
 
 #ifdef _WIN32
+std::string AppendToFile(const std::filesystem::path& path, std::string_view text) {
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Failure("cannot open", path, static_cast<int>(GetLastError()));
+  DWORD written = 0, error = 0;
+  if (!WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) error = GetLastError();
+  if (error == 0 && written != text.size()) error = ERROR_WRITE_FAULT;
+  if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
+  if (!CloseHandle(file) && error == 0) error = GetLastError();
+  return error == 0 ? std::string() : Failure("cannot write", path, static_cast<int>(error));
+}
+
 std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes, FileReaders) {
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Failure("cannot create", temporary, static_cast<int>(GetLastError()));
@@ -67,6 +79,20 @@ std::string Publish(const std::filesystem::path& temporary, const std::filesyste
                  error);
 }
 #else
+std::string AppendToFile(const std::filesystem::path& path, std::string_view text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return Failure("cannot open", path, errno);
+  int error = 0;
+  for (std::size_t done = 0; done < text.size() && error == 0;) {
+    const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+    if (written < 0 && errno != EINTR) error = errno;
+    if (written > 0) done += static_cast<std::size_t>(written);
+  }
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? std::string() : Failure("cannot write", path, error);
+}
+
 // The file is created with O_EXCL, and the user's umask applies as for any file the user creates, unless
 // everyone is to read it.
 std::string WriteTemporary(const std::filesystem::path& temporary, std::span<const std::uint8_t> bytes,
@@ -126,5 +152,7 @@ std::string WriteFileAtomically(const std::filesystem::path& path, std::string_v
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
   return WriteFileAtomically(path, std::span<const std::uint8_t>(bytes, text.size()), existing, readers);
 }
+
+std::string AppendDurably(const std::filesystem::path& path, std::string_view text) { return AppendToFile(path, text); }
 
 }  // namespace app

@@ -29,4 +29,10 @@ std::string WriteFileAtomically(const std::filesystem::path& path, std::string_v
                                 ExistingFile existing = ExistingFile::Replace,
                                 FileReaders readers = FileReaders::AsUmask);
 
+// Appends text to the end of the file at path (created when missing) in one write, and returns once it
+// has reached the disk. For a journal of records, each ended by a line break: a crash leaves the file as
+// it was, or with the new record, or with a part of it that lacks its line break (which a reader of the
+// journal passes over). Returns the empty string on success, otherwise the reason.
+std::string AppendDurably(const std::filesystem::path& path, std::string_view text);
+
 }  // namespace app

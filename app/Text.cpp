@@ -158,6 +158,12 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(begin, end - begin));
 }
 
+std::string TrimEnd(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
+  return std::string(text.substr(0, end));
+}
+
 // In UTF-8 every byte of a multi-byte character is 0x80 or above, so a byte in 'a'..'z' is always a
 // character of its own.
 std::string UpperAscii(std::string_view utf8) {

@@ -10,6 +10,9 @@ namespace app {
 
 // Removes leading and trailing bytes whose code is 32 or less.
 std::string Trim(std::string_view text);
+// Removes trailing bytes whose code is 32 or less only: a card number as the reader table holds it (a
+// fixed-width column pads it with blanks, while a leading blank is part of it).
+std::string TrimEnd(std::string_view text);
 // Upper-cases (lower-cases) ASCII letters that stand as characters of their own (never a byte inside a
 // multi-byte character of UTF-8 text). The one rule by which names, extensions and card numbers are
 // compared without regard to letter case.

@@ -38,6 +38,7 @@ StoreResult FailedStore(const std::exception& error) {
     case DbFailure::ConnectionLost: return {StoreOutcome::ConnectionLost, db->what()};
     case DbFailure::TimedOut: return {StoreOutcome::TimedOut, db->what()};
     case DbFailure::Cancelled: return {StoreOutcome::Cancelled, db->what()};
+    case DbFailure::NoAnswer: return {StoreOutcome::Unknown, db->what()};
     case DbFailure::Conflict:
     case DbFailure::Statement: break;
   }
@@ -60,7 +61,11 @@ StoreResult AttemptStore(const std::function<StoreResult()>& attempt) {
 CurrentPhoto ReadCurrentPhoto(Session& session, const std::string& cardNumber) {
   auto rows = session.Open(ReadPhotoStatement(session.dialect(), cardNumber));
   CurrentPhoto current;
-  for (; !rows->Eof(); rows->Next(), ++current.readers) current.value = rows->AsBytes("pe_photo").value_or(Bytes());
+  for (; !rows->Eof(); rows->Next(), ++current.readers) {
+    current.name = rows->Text("pe_name");
+    current.name.erase(current.name.find_last_not_of(' ') + 1);
+    current.value = rows->AsBytes("pe_photo").value_or(Bytes());
+  }
   rows->Close();
   return current;
 }

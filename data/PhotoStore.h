@@ -23,6 +23,7 @@ enum class StoreOutcome {
   DatabaseError,   // the server refused the statement
   ConnectionLost,  // the connection to the server is gone
   BackupFailed,    // the current photo could not be backed up, so it was not replaced (driverText: why)
+  Unknown,         // the server's answer never came (DbFailure::NoAnswer): the photo may or may not be stored
 };
 
 struct StoreResult {
@@ -42,10 +43,11 @@ StoreResult FailedStore(const std::exception& error);
 // whole attempt is made again, up to three times in all. Never throws.
 StoreResult AttemptStore(const std::function<StoreResult()>& attempt);
 
-// The readers that have the card number, trailing blanks ignored: how many, and the photo of the (last)
-// one, empty for NULL.
+// The readers that have the card number, trailing blanks ignored: how many, and the name (trailing blanks
+// removed) and photo of the (last) one, the photo empty for NULL.
 struct CurrentPhoto {
   int readers = 0;
+  std::string name;
   Bytes value;
 };
 // Throws DbError.

@@ -112,6 +112,13 @@ Statement SelectionStatement(SqlDialect dialect, const std::string& identifierCo
   return statement;
 }
 
+Statement ReadersWithPhotoSelection(SqlDialect dialect, const std::string& identifierColumn,
+                                    std::optional<long long> category, const std::optional<std::string>& department) {
+  Statement statement = SelectionStatement(dialect, identifierColumn, false, category, department);
+  statement.lines.insert(statement.lines.begin() + 3, "  and pe_photo is not null");
+  return statement;
+}
+
 std::string CardNumberMatch(SqlDialect dialect) {
   switch (dialect) {
     case SqlDialect::Postgres: return "pe_id=?";
@@ -160,11 +167,11 @@ Statement ReplacePhotoStatement(SqlDialect dialect, const std::string& cardNumbe
 }
 
 Statement ReadPhotoStatement(SqlDialect dialect, const std::string& cardNumber) {
-  return {{"select pe_photo from lib_people where " + CardNumberMatch(dialect)}, {cardNumber}};
+  return {{"select pe_name,pe_photo from lib_people where " + CardNumberMatch(dialect)}, {cardNumber}};
 }
 
 std::vector<std::string> ReadersWithPhotoStatement() {
-  return {"select pe_id from lib_people where pe_photo is not null", "order by pe_id"};
+  return {"select pe_id,pe_name from lib_people where pe_photo is not null", "order by pe_id"};
 }
 
 std::vector<std::string> CardNumberIndexStatement() {

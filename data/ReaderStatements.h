@@ -42,6 +42,12 @@ std::string TextLiteral(SqlDialect dialect, std::string_view text);
 Statement SelectionStatement(SqlDialect dialect, const std::string& identifierColumn, bool withoutPhotoOnly,
                              std::optional<long long> category, const std::optional<std::string>& department);
 
+// The readers the same selection passes over because they have a photo already (SelectionStatement with
+// "pe_photo is not null" in place of "pe_photo is null"): a run that keeps photos asks for them so that its
+// report names the files they own instead of calling those files unused.
+Statement ReadersWithPhotoSelection(SqlDialect dialect, const std::string& identifierColumn,
+                                    std::optional<long long> category, const std::optional<std::string>& department);
+
 // The condition "pe_id is the card number bound to the marker", trailing blanks ignored on every server
 // (a fixed-width pe_id compares that way on PostgreSQL and SQL Server by itself; SQLite compares the
 // stored value with its trailing blanks removed), in a form the server finds through an index on pe_id.
@@ -70,10 +76,10 @@ Statement StorePhotoStatement(SqlDialect dialect, PhotoGuard guard, const std::s
 Statement ReplacePhotoStatement(SqlDialect dialect, const std::string& cardNumber, std::span<const std::uint8_t> photo,
                                 std::span<const std::uint8_t> current);
 
-// The photos of the readers with the card number: one row per reader that has it.
+// The names and photos of the readers with the card number: one row per reader that has it.
 Statement ReadPhotoStatement(SqlDialect dialect, const std::string& cardNumber);
 
-// The card numbers of the readers with a photo, in order (an export).
+// The card numbers and names of the readers with a photo, in order (an export).
 std::vector<std::string> ReadersWithPhotoStatement();
 
 // SQL Server: the indexes of lib_people whose first key column is pe_id, through the catalog tables of

@@ -1,13 +1,16 @@
 #include "data/Session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "data/OdbcQuery.h"
 #include "data/OdbcStatement.h"
 #include "data/PhotoStore.h"
 #include "data/ReaderStatements.h"
+#include "data/ServerWait.h"
 
 namespace data {
 namespace {
@@ -66,6 +69,29 @@ struct Session::Impl {
   Timeouts timeouts;
   SqlDialect dialect = SqlDialect::Other;
   std::function<void(Session&)> connectAgain;  // the last connect, with its parameters
+  ServerWait wait;
+  std::mutex connectionMutex;  // guards `connection` (the pointer) for Cancel() from another thread
+
+  // Makes a statement's calls into the driver. A server in a process of its own may stop answering: the
+  // calls then run through `wait`, and a connection given up on stays with its call. SQLite runs in this
+  // process and ends every wait by its busy timeout, so its calls are made here.
+  void Run(std::function<void(const std::shared_ptr<Connection>&)> call) {
+    const std::shared_ptr<Connection> used = connection;
+    if (dialect == SqlDialect::Sqlite || !used->connected) return call(used);
+    const std::chrono::milliseconds limit =
+        timeouts.statementSeconds > 0 ? std::chrono::seconds(timeouts.statementSeconds) + kAnswerGrace
+                                      : std::chrono::milliseconds(0);
+    try {
+      wait.Run([used, call = std::move(call)] { call(used); }, limit);
+    } catch (const DbError& error) {
+      if (error.failure() == DbFailure::NoAnswer) {
+        auto fresh = std::make_shared<Connection>();
+        std::lock_guard lock(connectionMutex);
+        connection = std::move(fresh);
+      }
+      throw;
+    }
+  }
 
   // A fresh connection handle. The login timeout ends a connect to a server that accepts the
   // connection but never answers; the connection timeout bounds the driver's other requests. Set before
@@ -157,18 +183,34 @@ const Timeouts& Session::timeouts() const { return impl_->timeouts; }
 
 SqlDialect Session::dialect() const { return impl_->dialect; }
 
-void Session::Cancel() { impl_->connection->Cancel(); }
+void Session::Cancel() {
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard lock(impl_->connectionMutex);
+    connection = impl_->connection;
+  }
+  impl_->wait.Cancel([connection] { connection->Cancel(); });
+}
 
+// The statement and its values are copied into the call, which may outlive this wait.
 std::unique_ptr<Query> Session::Open(const std::vector<std::string>& lines, const std::vector<Param>& params) {
-  SQLRETURN result = SQL_SUCCESS;
-  Handle statement = odbc::ExecuteStatement(*impl_->connection, lines, params, result);
-  return std::make_unique<odbc::OdbcQuery>(impl_->connection, std::move(statement));
+  auto query = std::make_shared<std::unique_ptr<Query>>();
+  impl_->Run([lines, params, query](const std::shared_ptr<Connection>& connection) {
+    SQLRETURN result = SQL_SUCCESS;
+    Handle statement = odbc::ExecuteStatement(*connection, lines, params, result);
+    *query = std::make_unique<odbc::OdbcQuery>(connection, std::move(statement));
+  });
+  return std::move(*query);
 }
 
 long long Session::Execute(const std::vector<std::string>& lines, const std::vector<Param>& params) {
-  SQLRETURN result = SQL_SUCCESS;
-  Handle statement = odbc::ExecuteStatement(*impl_->connection, lines, params, result);
-  return odbc::ReadResultsToEnd(*impl_->connection, statement.get(), result);
+  auto count = std::make_shared<long long>(-1);
+  impl_->Run([lines, params, count](const std::shared_ptr<Connection>& connection) {
+    SQLRETURN result = SQL_SUCCESS;
+    Handle statement = odbc::ExecuteStatement(*connection, lines, params, result);
+    *count = odbc::ReadResultsToEnd(*connection, statement.get(), result);
+  });
+  return *count;
 }
 
 std::optional<Bytes> Session::ReadPhoto(const std::string& cardNumber) {

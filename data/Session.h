@@ -23,6 +23,9 @@ enum class DbFailure {
   Cancelled,       // Session::Cancel() ended it
   Conflict,        // the server ended it to resolve a conflict with another session (a deadlock, a
                    // serialization failure): it changed nothing and may be run again
+  NoAnswer,        // the server did not answer within the statement timeout and a grace, or soon after a
+                   // cancel (ServerWait): what the statement did is not known; the session has left that
+                   // connection to it and is no longer connected
 };
 
 // A failure of a database call. what() is the diagnostic text of the driver manager, the driver or the
@@ -126,8 +129,9 @@ class Session {
   const Timeouts& timeouts() const;
   SqlDialect dialect() const;
 
-  // Ends the statement that is executing on this session, if any, from any thread: it fails with
-  // DbFailure::Cancelled (or completes, when it was already done). A statement is all or nothing, so a
+  // Ends the statement that is executing on this session, if any, from any thread, without waiting for the
+  // server: it fails with DbFailure::Cancelled (or completes, when it was already done), or, when the
+  // server does not answer the cancel within kCancelGrace, with DbFailure::NoAnswer. A statement is all or nothing, so a
   // cancelled change leaves nothing half-written. Without a statement in flight it does nothing.
   void Cancel();
 

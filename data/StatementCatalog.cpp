@@ -45,6 +45,12 @@ std::vector<CatalogEntry> EveryStatement(SqlDialect dialect) {
                          SelectionStatement(dialect, c.column, !replacing, c.category,
                                             c.department ? std::optional<std::string>("?") : std::nullopt)
                              .lines});
+      if (!replacing)
+        entries.push_back({std::string("once at the start of an import run, files named by ") + c.identifier +
+                               ", for its report: the readers it passes over because they have a photo",
+                           ReadersWithPhotoSelection(dialect, c.column, c.category,
+                                                     c.department ? std::optional<std::string>("?") : std::nullopt)
+                               .lines});
     }
   }
   // The contact sheet reads the readers' departments by the same selection, the department in the
@@ -66,18 +72,18 @@ std::vector<CatalogEntry> EveryStatement(SqlDialect dialect) {
                      "store that changed nothing, to say why; by export, restore and sheet, for each reader: the "
                      "current photo",
                      ReadPhotoStatement(dialect, "?").lines});
-  entries.push_back({"for each reader of an import run whose photo is stored where none is yet",
+  entries.push_back({"for each reader of an import run whose photo is stored where none is yet; by card-photo "
+                     "restore, for each photo it writes back to a reader without one",
                      StorePhotoStatement(dialect, PhotoGuard::Empty, "?", photo).lines});
   entries.push_back({std::string("for each reader of a run that replaces photos, whose current photo was read, "
-                                 "judged a bitmap and backed up: replaced only while it is still that value") +
+                                 "judged a bitmap and backed up; by card-photo restore, for each photo it writes back over the one it "
+                                 "read and backed up: replaced only while it is still that value") +
                          (dialect == SqlDialect::SqlServer
                               ? " (one substring line per 8,000 bytes of it; here for a photo of " +
                                     std::to_string(kStoredPhotoBytes) + " bytes)"
                               : std::string()),
                      ReplacePhotoStatement(dialect, "?", photo, photo).lines});
   entries.push_back({"card-photo export, once: the readers with a photo", ReadersWithPhotoStatement()});
-  entries.push_back({"card-photo restore, for each photo it writes back, whatever is stored",
-                     StorePhotoStatement(dialect, PhotoGuard::Any, "?", photo).lines});
   return entries;
 }
 

@@ -46,15 +46,60 @@ SelectionOptions SelectionOf(const ImportOptions& options) {
 
 // All selected rows are read before the first photo is stored, so the cursor never sees the run's own
 // updates and the total is known for the progress.
-std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions& options) {
-  auto query = session.Open(BuildSelection(SelectionOf(options), session.dialect()));
+std::vector<ReaderRow> ReadRows(data::Session& session, const data::Statement& selection) {
+  auto query = session.Open(selection);
   std::vector<ReaderRow> rows;
   for (; !query->Eof(); query->Next()) {
-    rows.push_back(ReaderRow{app::Trim(query->Text("pe_id")), app::Trim(query->Text("pe_name")),
+    rows.push_back(ReaderRow{app::TrimEnd(query->Text("pe_id")), app::Trim(query->Text("pe_name")),
                              FoldName(app::Trim(query->Text("sNo")))});
   }
   query->Close();
   return rows;
+}
+
+std::vector<ReaderRow> SelectReaders(data::Session& session, const ImportOptions& options) {
+  return ReadRows(session, BuildSelection(SelectionOf(options), session.dialect()));
+}
+
+// A reader the run did not handle, as the report names it: with the file its plan gave it, if any.
+FinishedReader Unhandled(const ReaderRow& row, const PlannedReader& plan, const PhotoFolder& folder,
+                         ReaderOutcome outcome) {
+  FinishedReader reader{{}, row.cardNumber, row.name, row.identifier, {}, outcome, {}};
+  if (plan.choice == FileChoice::Found || plan.choice == FileChoice::Shared || plan.choice == FileChoice::Several) {
+    reader.path = JoinPath(folder.folder(), plan.file.shown);
+    reader.fileName = plan.file.name;
+  }
+  return reader;
+}
+
+// The selected readers after the last one handled.
+std::vector<FinishedReader> NotReached(const std::vector<ReaderRow>& rows, const std::vector<PlannedReader>& plan,
+                                       std::size_t handled, const PhotoFolder& folder) {
+  std::vector<FinishedReader> readers;
+  for (std::size_t i = handled; i < rows.size(); ++i)
+    readers.push_back(Unhandled(rows[i], plan[i], folder, ReaderOutcome::NotReached));
+  return readers;
+}
+
+// The readers a run that keeps photos passes over and whose files are in the folder. For the report only:
+// a server that cannot tell leaves the list empty.
+std::vector<FinishedReader> SkippedWithFiles(data::Session& session, const ImportOptions& options,
+                                             const PhotoFolder& folder) {
+  if (!options.skipReadersWithPhoto) return {};
+  std::vector<ReaderRow> rows;
+  try {
+    rows = ReadRows(session, BuildReadersWithPhotoSelection(SelectionOf(options), session.dialect()));
+  } catch (const std::exception&) {
+    return {};
+  }
+  const std::vector<PlannedReader> plan =
+      PlanReaders(rows, folder, options.rule, options.ruleIndex, options.mapping ? &*options.mapping : nullptr);
+  std::vector<FinishedReader> readers;
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (plan[i].choice != FileChoice::NoFile && plan[i].choice != FileChoice::NoIdentifier &&
+        plan[i].choice != FileChoice::Refused)
+      readers.push_back(Unhandled(rows[i], plan[i], folder, ReaderOutcome::HasPhoto));
+  return readers;
 }
 
 // A connection lost since the last run (a server restarted meanwhile) is made again, once.
@@ -122,14 +167,18 @@ std::string CheckMessage(ImportCheck check, const ImportOptions& options) {
 
 std::string SummaryLine(const ImportResult& result) {
   return "共选择读者 " + std::to_string(result.selected) + " 人，导入相片 " + std::to_string(result.stored) +
-         " 张，失败 " + std::to_string(result.failed) + " 个，无相片文件 " + std::to_string(result.noFile) + " 人";
+         " 张，失败 " + std::to_string(result.failed) + " 个，无相片文件 " + std::to_string(result.noFile) + " 人" +
+         (result.unknown > 0 ? "，结果不明 " + std::to_string(result.unknown) + " 人（请检查）" : "");
 }
 
 std::string DatabaseLostMessage(const ImportResult& result) {
   const FinishedReader& reader = result.lastReader;
   return "与数据库服务器的连接已断开，重新连接也未成功，导入已停止。最后处理的读者：证号 " + reader.cardNumber +
          "，姓名 " + reader.name + "，文件 " + reader.path +
-         (reader.outcome == ReaderOutcome::Stored ? "，其相片已保存" : "，其相片未能保存") + "；之后的读者都未处理。" +
+         (reader.outcome == ReaderOutcome::Stored    ? "，其相片已保存"
+          : reader.outcome == ReaderOutcome::Unknown ? "，其相片是否已保存无法确定，请检查这位读者"
+                                                     : "，其相片未能保存") +
+         "；之后的读者都未处理。" +
          "请在数据库服务器恢复后重新导入。数据库的提示：" + result.error;
 }
 
@@ -158,10 +207,12 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
   result.outcome = RunOutcome::Completed;
   result.folder = folder.folder();
   result.pictures = folder.Pictures();
+  for (const std::string& warning : source->Warnings()) observer.LogLine(warning);
   observer.Progress(0, result.selected);
 
   const std::vector<PlannedReader> plan =
       PlanReaders(rows, folder, options.rule, options.ruleIndex, options.mapping ? &*options.mapping : nullptr);
+  result.skipped = SkippedWithFiles(session, options, folder);
   std::optional<RunBackup> backup;
   const std::vector<std::unique_ptr<data::Session>> more = MoreStoreConnections(session, options.storeConnections);
   std::vector<data::Session*> connections = {&session};
@@ -178,6 +229,7 @@ ImportResult RunImport(const ImportOptions& options, data::Session& session, Imp
     pipeline.Add(rows[i], plan[i]);
   }
   pipeline.End();
+  result.notReached = NotReached(rows, plan, result.readers.size(), folder);
   if (pipeline.ConnectionLost()) result.outcome = RunOutcome::DatabaseLost;
   if (backup) result.backupFolder = app::Utf8FromPath(backup->folder()), result.backedUp = backup->saved();
   return result;

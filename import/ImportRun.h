@@ -62,8 +62,13 @@ ImportCheck CheckCategory(const ImportOptions& options);
 // The message shown for a failed check ("请选择相片文件保存路径", ...).
 std::string CheckMessage(ImportCheck check, const ImportOptions& options);
 
-// A reader whose handling has ended: its photo stored, failed, or no file found for it.
-enum class ReaderOutcome { Stored, Failed, NoFile };
+// A reader whose handling has ended: its photo stored, failed, or no file found for it; or its store's
+// outcome is not known (its answer never came: the connection was lost or the server stopped answering,
+// and nothing settled it since), so that the staff must look at the reader.
+// Two more kinds of readers are named in a run's result, never handled: NotReached, a selected reader the
+// run did not reach (it stopped), and HasPhoto, a reader a run that keeps photos did not select because it
+// has one, whose file is in the folder.
+enum class ReaderOutcome { Stored, Failed, NoFile, Unknown, NotReached, HasPhoto };
 
 struct FinishedReader {
   std::string path;  // the path shown; empty when no file was found
@@ -92,7 +97,8 @@ class ImportObserver {
                              const std::string& /*name*/) {}
   // The normalized photo (stored photo format) just before it is stored.
   virtual void Preview(std::span<const std::uint8_t> /*photo*/) {}
-  // A failure line for the log, in reader order, just before that reader's progress: the path and the
+  // A warning about the photo source (an archive inside a zip archive) before the first reader; then a
+  // failure line for the log, in reader order, just before that reader's progress: the path and the
   // reason (kFailureSuffix's words for a picture that could not be decoded), or the path,
   // kStoreFailurePrefix and the reason for a photo that could not be stored.
   virtual void LogLine(const std::string& /*line*/) {}
@@ -125,12 +131,19 @@ struct ImportResult {
   int stored = 0;    // photos stored
   int failed = 0;    // files found that could not be normalized or stored
   int noFile = 0;    // readers without a photo file
+  int unknown = 0;   // stores whose outcome is not known (ReaderOutcome::Unknown)
   // With DatabaseLost: the last reader handled. That is the reader whose store found the server gone
-  // (failed), or, where a store on another connection was in flight then, the last such reader (which
+  // (its outcome unknown), or, where a store on another connection was in flight then, the last such reader (which
   // may have been stored before the server went).
   FinishedReader lastReader;
   // For the run report: every finished reader in reader order, and the folder's picture files.
   std::vector<FinishedReader> readers;
+  // The selected readers the run did not reach (a stop, a lost connection), in reader order, each with
+  // the file it would have taken: with `readers`, every selected reader.
+  std::vector<FinishedReader> notReached;
+  // Readers a run that keeps photos did not select because they have one, whose files are in the folder
+  // (those files are theirs, not unused).
+  std::vector<FinishedReader> skipped;
   std::string folder;
   std::vector<FoundFile> pictures;
   // The run's backup folder and how many photos it holds (none: nothing was replaced, or no backups).

@@ -77,6 +77,11 @@ bool DropSegments(const std::string& folded, int n, std::string_view& rest) {
 
 }  // namespace
 
+// The folded name without its extension: the part a reader's lookup matches.
+std::string PhotoFolder::StemOf(const Entry& entry) {
+  return entry.folded.substr(0, entry.folded.size() - kPhotoExtensions[entry.extension].size() - 1);
+}
+
 std::string StripTrailingSeparator(std::string folder) {
   if (!folder.empty() && IsSeparator(folder.back()) && !IsDriveRoot(folder)) folder.pop_back();
   return folder;
@@ -133,7 +138,26 @@ void PhotoFolder::BuildIndex() {
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
     return std::tie(a.extension, a.folded, a.name) < std::tie(b.extension, b.folded, b.name);
   });
-  for (std::size_t i = 0; i < entries_.size(); ++i) exact_.emplace(entries_[i].folded, i);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    exact_.emplace(entries_[i].folded, i);
+    byStem_[StemOf(entries_[i])].push_back(i);
+  }
+}
+
+std::vector<FoundFile> PhotoFolder::Alternatives(const FoundFile& found, bool anyExtension) const {
+  std::vector<FoundFile> others;
+  const std::string folded = FoldName(found.shown);
+  const int extension = ExtensionOf(folded);
+  if (extension < 0) return others;
+  const auto stem = byStem_.find(folded.substr(0, folded.size() - kPhotoExtensions[extension].size() - 1));
+  if (stem == byStem_.end()) return others;
+  for (const std::size_t i : stem->second) {
+    const Entry& other = entries_[i];
+    if (other.name == found.name || (!anyExtension && other.folded != folded)) continue;
+    if (std::none_of(others.begin(), others.end(), [&](const FoundFile& f) { return f.name == other.name; }))
+      others.push_back(FoundFile{other.name, other.shown});
+  }
+  return others;
 }
 
 PhotoFolder::~PhotoFolder() = default;

@@ -102,6 +102,10 @@ class PhotoFolder {
   FoundFile FindNamed(const std::string& fileName) const;
   // The picture files of the listing in search order, each once (under the reading it is shown by).
   std::vector<FoundFile> Pictures() const;
+  // The other files a reader could have taken instead of `found`: those whose names differ from it only in
+  // ASCII letter case and, with anyExtension, in the extension (x.JPG or x.png beside x.jpg) under any
+  // reading. The naming rules take the first in search order; a run takes none of several.
+  std::vector<FoundFile> Alternatives(const FoundFile& found, bool anyExtension) const;
 
  private:
   struct Entry;
@@ -112,6 +116,7 @@ class PhotoFolder {
   const Entry* FindExactEntry(const std::string& identifier) const;
   const Entry* FindEntry(const std::string& identifier, int n, LookupMode mode) const;
   void AddEntry(const std::string& name, const std::string& reading, const std::string& shown);
+  static std::string StemOf(const Entry& entry);
   void BuildIndex();
 
   std::string folder_;
@@ -120,6 +125,7 @@ class PhotoFolder {
   Index exact_;
   mutable std::map<int, Index> segment_;
   mutable std::map<int, Index> prefix_;
+  std::unordered_map<std::string, std::vector<std::size_t>> byStem_;  // folded name without extension
 };
 
 // The lookup for one identifier: lists the folder, then as PhotoFolder::Find. Returns the file name (not

@@ -16,6 +16,17 @@ namespace {
 // not let the queue grow with the readers of a whole run.
 constexpr std::size_t kMostWaiting = 4096;
 
+// A store that found the connection gone for good may have been carried out before its answer was lost,
+// like one whose answer never came: neither is a failure, both are unknown.
+ReaderOutcome OutcomeOf(data::StoreOutcome outcome) {
+  switch (outcome) {
+    case data::StoreOutcome::Stored: return ReaderOutcome::Stored;
+    case data::StoreOutcome::ConnectionLost:
+    case data::StoreOutcome::Unknown: return ReaderOutcome::Unknown;
+    default: return ReaderOutcome::Failed;
+  }
+}
+
 }  // namespace
 
 // What the workers make of one reader's file: the stored-photo value, or why the file did not become one.
@@ -31,6 +42,7 @@ struct ReaderPipeline::Queued {
   imaging::MemoryStream photo;  // its normalized photo, read by its store, kept until it leaves
   bool stored = false;          // it went to a store (its outcome is the store's)
   int lane = -1;                // the lane its store is in flight on; -1 once its outcome is known
+  bool cancelled = false;       // its store was asked to end (once: a cancel to a frozen server never returns)
 };
 
 ReaderPipeline::ReaderPipeline(StoreLanes& lanes, ImportObserver& observer, PhotoSource& source,
@@ -66,13 +78,14 @@ void ReaderPipeline::Add(const ReaderRow& row, const PlannedReader& plan) {
     case FileChoice::NoFile: return Queue(std::move(reader));
     case FileChoice::Refused: reader.outcome = ReaderOutcome::Failed; return Queue(std::move(reader));
     case FileChoice::Shared:
+    case FileChoice::Several:
     case FileChoice::Found: break;
   }
   reader.path = JoinPath(source_.Listing().folder(), plan.file.shown);
   reader.fileName = plan.file.name;
-  if (plan.choice == FileChoice::Shared) {
+  if (plan.choice != FileChoice::Found) {
     reader.outcome = ReaderOutcome::Failed;
-    reader.reason = kSharedFileReason;
+    reader.reason = plan.choice == FileChoice::Shared ? kSharedFileReason : plan.reason;
     return Queue(std::move(reader));
   }
   observer_.CurrentReader(reader.path, row.cardNumber, row.name);
@@ -116,7 +129,7 @@ void ReaderPipeline::SubmitAhead() {
 }
 
 void ReaderPipeline::Queue(FinishedReader reader) {
-  queue_.push_back(Queued{std::move(reader), {}, false, -1});
+  queue_.push_back(Queued{std::move(reader), {}, false, -1, false});
   ReportReady();
   if (queue_.size() > kMostWaiting) WaitForOldestStore();
 }
@@ -126,7 +139,16 @@ bool ReaderPipeline::StartStore(FinishedReader& reader, imaging::MemoryStream& p
   while (!connectionLost_ && !((lane = lanes_.FreeLane()) && !StoreOfCardInFlight(reader.cardNumber)))
     WaitForOldestStore();
   if (connectionLost_) return false;
-  queue_.push_back(Queued{std::move(reader), std::move(photo), true, *lane});
+  // After a store given up on because the server did not even answer its cancel, a stop asked for is not
+  // kept waiting by a new store (its connection would have to be made again first).
+  if (serverSilent_ && observer_.ShouldCancelStore()) {
+    reader.outcome = ReaderOutcome::Failed;
+    reader.reason = StoreFailureReason({data::StoreOutcome::Cancelled, {}});
+    queue_.push_back(Queued{std::move(reader), std::move(photo), true, -1, true});
+    ReportReady();
+    return true;
+  }
+  queue_.push_back(Queued{std::move(reader), std::move(photo), true, *lane, false});
   // The queue's elements stay in place while others are added and removed at its ends.
   lanes_.Start(*lane, queue_.back().reader.cardNumber, queue_.back().photo.bytes);
   return true;
@@ -154,12 +176,15 @@ void ReaderPipeline::WaitForOldestStore() {
     observer_.ProcessEvents();
     // A cancel (the window's exit, Ctrl-C) ends every store in flight.
     if (observer_.ShouldCancelStore())
-      for (const Queued& queued : queue_)
-        if (queued.lane >= 0) lanes_.Cancel(queued.lane);
+      for (Queued& queued : queue_)
+        if (queued.lane >= 0 && !std::exchange(queued.cancelled, true)) lanes_.Cancel(queued.lane);
   }
   oldest.lane = -1;
-  oldest.reader.outcome = stored->outcome == data::StoreOutcome::Stored ? ReaderOutcome::Stored : ReaderOutcome::Failed;
-  oldest.reader.reason = StoreFailureReason(*stored);
+  oldest.reader.outcome = OutcomeOf(stored->outcome);
+  oldest.reader.reason = oldest.reader.outcome == ReaderOutcome::Unknown
+                             ? kUnknownOutcomeReason + ("（" + stored->driverText + "）")
+                             : StoreFailureReason(*stored);
+  if (stored->outcome == data::StoreOutcome::Unknown) serverSilent_ = true;
   if (stored->outcome == data::StoreOutcome::ConnectionLost && !connectionLost_) {
     connectionLost_ = true;
     result_.error = stored->driverText;
@@ -174,6 +199,12 @@ void ReaderPipeline::Report(Queued& queued) {
   switch (reader.outcome) {
     case ReaderOutcome::Stored: ++result_.stored; break;
     case ReaderOutcome::NoFile: ++result_.noFile; break;
+    case ReaderOutcome::Unknown:
+      ++result_.unknown;
+      observer_.LogLine(reader.path + " " + reader.reason);
+      break;
+    case ReaderOutcome::NotReached:
+    case ReaderOutcome::HasPhoto: break;  // never in the queue
     case ReaderOutcome::Failed:
       ++result_.failed;
       if (reader.reason.empty()) observer_.LogLine(reader.path + kFailureSuffix);

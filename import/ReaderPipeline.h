@@ -73,6 +73,7 @@ class ReaderPipeline {
   std::size_t nextToSubmit_ = 0;
   int done_ = 0;
   bool connectionLost_ = false;
+  bool serverSilent_ = false;  // a store was given up on: the server answered neither it nor its cancel
   std::deque<Queued> queue_;  // readers in reader order, oldest first
   std::unique_ptr<NormalizePool<Photo, PlannedReader>> photos_;  // last: its workers end first
 };

@@ -21,6 +21,16 @@ PlannedReader MappedReader(const ReaderRow& row, const PhotoFolder& folder, cons
   return reader;
 }
 
+// The reader's file is one of several that would do as well: none is taken.
+void RefuseSeveral(PlannedReader& reader, const PhotoFolder& folder, bool anyExtension) {
+  const std::vector<FoundFile> others = folder.Alternatives(reader.file, anyExtension);
+  if (others.empty()) return;
+  std::string names = reader.file.shown;
+  for (const FoundFile& other : others) names += "、" + other.shown;
+  reader.choice = FileChoice::Several;
+  reader.reason = "有多个相片文件（" + names + "），不知用哪一个，未导入";
+}
+
 }  // namespace
 
 std::string MissingMappedFileReason(const std::string& fileName) { return "对照文件所列的相片文件不存在：" + fileName; }
@@ -36,9 +46,11 @@ std::vector<PlannedReader> PlanReaders(const std::vector<ReaderRow>& rows, const
       reader.choice = FileChoice::NoIdentifier;
     } else if (mapping) {
       reader = MappedReader(row, folder, *mapping);
+      if (reader.choice == FileChoice::Found) RefuseSeveral(reader, folder, false);
     } else {
       reader.file = folder.FindFile(row.identifier, rule, ruleIndex);
       if (!reader.file.empty()) reader.choice = FileChoice::Found;
+      if (reader.choice == FileChoice::Found) RefuseSeveral(reader, folder, true);
     }
     if (reader.choice == FileChoice::Found) ++takers[reader.file.name];
     plan.push_back(std::move(reader));

@@ -20,4 +20,9 @@ Statement BuildSelection(const SelectionOptions& options, data::SqlDialect diale
                                   options.category ? options.department : std::optional<std::string>());
 }
 
+Statement BuildReadersWithPhotoSelection(const SelectionOptions& options, data::SqlDialect dialect) {
+  return data::ReadersWithPhotoSelection(dialect, ColumnName(options.identifier), options.category,
+                                         options.category ? options.department : std::optional<std::string>());
+}
+
 }  // namespace photoimport

@@ -28,5 +28,7 @@ using data::Statement;
 // department is bound as a parameter, so any text (quotes and backslashes included) selects what it says
 // whatever the server's string settings.
 Statement BuildSelection(const SelectionOptions& options, data::SqlDialect dialect);
+// The readers the selection passes over because they have a photo (data::ReadersWithPhotoSelection).
+Statement BuildReadersWithPhotoSelection(const SelectionOptions& options, data::SqlDialect dialect);
 
 }  // namespace photoimport

@@ -38,7 +38,7 @@ StoreResult Replacing(data::Session& session, const std::string& cardNumber, std
     case Step::Replace: break;
   }
   if (backup) {
-    if (std::string problem = backup->Keep(cardNumber, current.value); !problem.empty())
+    if (std::string problem = backup->Keep({cardNumber, current.name}, current.value, photo); !problem.empty())
       return {StoreOutcome::BackupFailed, problem};
   }
   return data::ReplacePhoto(session, cardNumber, photo, current.value);

@@ -1,6 +1,10 @@
 #include "import/StoreLanes.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "data/ReaderStatements.h"
 
@@ -11,17 +15,53 @@ bool StoresInParallel(data::SqlDialect dialect) {
   return dialect == data::SqlDialect::Postgres || dialect == data::SqlDialect::SqlServer;
 }
 
-// The action, made once more on a new connection when the first attempt found the connection lost.
+// A lane that lost its connection connects again with pauses that double from kFirstPause up to
+// kLongestPause, for as long as a statement may wait (ReconnectWindow): a server that restarts is back
+// within seconds, one that stays away ends the run.
+constexpr std::chrono::milliseconds kFirstPause{250};
+constexpr std::chrono::milliseconds kLongestPause{4000};
+constexpr std::chrono::milliseconds kCancelCheck{100};
+
+std::chrono::seconds ReconnectWindow(const data::Session& session) {
+  const int seconds = session.timeouts().statementSeconds;
+  return std::chrono::seconds(seconds > 0 ? seconds : 30);
+}
+
+// The connection is gone, or the server stopped answering (the session has given that connection up).
+bool ConnectionGone(const data::StoreResult& result) {
+  return result.outcome == data::StoreOutcome::ConnectionLost || result.outcome == data::StoreOutcome::Unknown;
+}
+
+// Sleeps for `pause`, or less when a cancel comes.
+void Pause(std::chrono::milliseconds pause, const std::atomic<bool>& cancelled) {
+  for (auto slept = std::chrono::milliseconds(0); slept < pause && !cancelled; slept += kCancelCheck)
+    std::this_thread::sleep_for(std::min(kCancelCheck, pause - slept));
+}
+
+// The action, made again on a new connection while the connection is gone. Made again, it reads what
+// the first attempt left: a store whose answer was lost finds its photo there and counts as stored. A
+// cancel ends the attempts (a store given up on after a cancel stays Unknown); when the server stays
+// away, ConnectionLost, with the first and the last failure's words.
 data::StoreResult Reconnecting(const StoreAction& action, data::Session& session, const std::string& cardNumber,
-                               std::span<const std::uint8_t> photo) {
-  const data::StoreResult first = action(session, cardNumber, photo);
-  if (first.outcome != data::StoreOutcome::ConnectionLost) return first;
-  try {
-    session.Reconnect();
-  } catch (const std::exception& error) {
-    return {data::StoreOutcome::ConnectionLost, first.driverText + "\n" + error.what()};
+                               std::span<const std::uint8_t> photo, const std::atomic<bool>& cancelled) {
+  data::StoreResult result = action(session, cardNumber, photo);
+  if (!ConnectionGone(result) || cancelled) return result;
+  const std::string first = result.driverText;
+  std::string last;
+  const auto deadline = std::chrono::steady_clock::now() + ReconnectWindow(session);
+  for (std::chrono::milliseconds pause = kFirstPause; !cancelled; pause = std::min(2 * pause, kLongestPause)) {
+    try {
+      session.Reconnect();
+      result = action(session, cardNumber, photo);
+      if (!ConnectionGone(result) || cancelled) return result;
+      last = result.driverText;
+    } catch (const std::exception& error) {
+      last = error.what();
+    }
+    if (cancelled || std::chrono::steady_clock::now() + pause > deadline) break;
+    Pause(pause, cancelled);
   }
-  return action(session, cardNumber, photo);
+  return {data::StoreOutcome::ConnectionLost, first + "\n" + last};
 }
 
 }  // namespace
@@ -70,6 +110,7 @@ struct StoreLanes::Lane {
   // Guarded by mutex; handed over with the request.
   State state = State::Free;
   bool ending = false;
+  std::atomic<bool> cancelled{false};  // the store in flight is to end (set by Cancel, cleared by Start)
   std::string cardNumber;
   std::span<const std::uint8_t> photo;
   data::StoreResult result;
@@ -106,6 +147,7 @@ void StoreLanes::Start(int index, const std::string& cardNumber, std::span<const
     std::lock_guard lock(lane.mutex);
     lane.cardNumber = cardNumber;
     lane.photo = photo;
+    lane.cancelled = false;
     lane.state = Lane::State::Requested;
   }
   lane.changed.notify_all();
@@ -119,7 +161,11 @@ std::optional<data::StoreResult> StoreLanes::Result(int index, std::chrono::mill
   return std::move(lane.result);
 }
 
-void StoreLanes::Cancel(int index) { lanes_[static_cast<std::size_t>(index)]->session.Cancel(); }
+void StoreLanes::Cancel(int index) {
+  Lane& lane = *lanes_[static_cast<std::size_t>(index)];
+  lane.cancelled = true;
+  lane.session.Cancel();
+}
 
 // A request once taken is always carried out, also when the lanes are being destroyed.
 void StoreLanes::Serve(Lane& lane) {
@@ -129,7 +175,7 @@ void StoreLanes::Serve(Lane& lane) {
     if (lane.state != Lane::State::Requested) return;
     lane.state = Lane::State::Running;
     lock.unlock();
-    data::StoreResult result = Reconnecting(action_, lane.session, lane.cardNumber, lane.photo);
+    data::StoreResult result = Reconnecting(action_, lane.session, lane.cardNumber, lane.photo, lane.cancelled);
     lock.lock();
     lane.result = std::move(result);
     lane.state = Lane::State::Finished;

@@ -45,16 +45,18 @@ class StoreLanes {
   // A lane without a store in flight (one whose result has been taken), if any.
   std::optional<int> FreeLane() const;
   // Starts storing `photo` as the photo of the reader with that card number on the free lane. The bytes
-  // must stay in place until the result is taken. A store that finds the connection lost connects again
-  // with the same parameters and is made once more (it may have been carried out before its reply was
-  // lost: the store then finds the photo already there, which counts as stored); ConnectionLost then
-  // means the server is still out of reach.
+  // must stay in place until the result is taken. A store that finds the connection lost, or whose server
+  // stopped answering, connects again with the same parameters, with pauses that grow, for as long as a
+  // statement may wait, and is made once more each time (it may have been carried out before its reply
+  // was lost: the store then finds the photo already there, which counts as stored); ConnectionLost then
+  // means the server stayed out of reach, and the store's own outcome is not known.
   void Start(int lane, const std::string& cardNumber, std::span<const std::uint8_t> photo);
   // The result of the lane's store, waiting at most `longest` for it; nothing while it still runs. The
   // lane is free once its result has been taken.
   std::optional<data::StoreResult> Result(int lane, std::chrono::milliseconds longest);
-  // Ends the lane's store in flight (Session::Cancel): it changes nothing and ends as Cancelled, not made
-  // again.
+  // Ends the lane's store in flight (Session::Cancel) without waiting for the server: it changes nothing
+  // and ends as Cancelled, not made again; or, when the server does not answer the cancel at once, as
+  // Unknown.
   void Cancel(int lane);
 
  private:

@@ -13,6 +13,7 @@ std::string StoreFailureReason(const data::StoreResult& result) {
     case StoreOutcome::TimedOut: return "等待数据库超时，读者记录可能正被其他程序占用";
     case StoreOutcome::Cancelled: return "保存已取消";
     case StoreOutcome::ConnectionLost: return "与数据库的连接已断开";
+    case StoreOutcome::Unknown: return kUnknownOutcomeReason + ("（" + result.driverText + "）");
     case StoreOutcome::BackupFailed: return "现有相片未能备份，未覆盖：" + result.driverText;
     case StoreOutcome::DatabaseError: break;
   }

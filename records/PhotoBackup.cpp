@@ -5,13 +5,16 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <set>
 #include <system_error>
 
 #include "app/AtomicFile.h"
 #include "app/FilePath.h"
+#include "app/Sha256.h"
 #include "app/Text.h"
 #include "app/UserDataFolder.h"
 #include "imaging/PhotoFile.h"
+#include "records/BackupManifest.h"
 #include "import/PhotoLookup.h"
 
 namespace photoimport {
@@ -19,6 +22,11 @@ namespace {
 
 constexpr std::array<std::string_view, 4> kBackupExtensions = {".bmp", ".jpg", ".png", ".bin"};
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+// The longest escaped card number used as a file name, in bytes: Linux takes names of up to 255 bytes,
+// Windows of up to 255 UTF-16 units (never more than the UTF-8 bytes), and the atomic writer adds its
+// temporary suffix (".tmp-PID-N") and the extension to it.
+constexpr std::size_t kLongestStem = 200;
+constexpr std::string_view kOtherNamePrefix = "%~";
 
 bool NeedsEscape(unsigned char c) {
   return c < 0x20 || c == 0x7F || std::string_view("\\/:*?\"<>|%").find(static_cast<char>(c)) != std::string_view::npos;
@@ -144,25 +152,84 @@ std::string PhotoBackup::MakeFolder() {
   return "cannot create " + app::Utf8FromPath(base) + ": " + (error ? error.message() : "too many backups of that second");
 }
 
-std::string PhotoBackup::Save(const std::string& cardNumber, std::span<const std::uint8_t> value) {
+std::string BackupFileStem(const std::string& cardNumber) {
+  std::string stem = EscapeCardNumber(cardNumber);
+  return stem.size() <= kLongestStem ? stem : OtherBackupFileStem(cardNumber);
+}
+
+std::string OtherBackupFileStem(const std::string& cardNumber) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(cardNumber.data());
+  return std::string(kOtherNamePrefix) + app::Sha256Hex(std::span(bytes, cardNumber.size())).substr(0, 32);
+}
+
+// Under the card number's own name; where the file system refuses that name for a reason of the name (a
+// limit shorter than Linux's or Windows' usual one), under the other name.
+std::string PhotoBackup::WriteFile(const std::string& cardNumber, std::span<const std::uint8_t> value,
+                                   std::filesystem::path& file) {
+  const std::string extension(PhotoFileExtension(value));
+  file = folder_ / app::PathFromUtf8(BackupFileStem(cardNumber) + extension);
+  std::string failure = app::WriteFileAtomically(file, value, app::ExistingFile::Keep);
+  std::error_code error;
+  const std::filesystem::path other = folder_ / app::PathFromUtf8(OtherBackupFileStem(cardNumber) + extension);
+  if (failure.empty() || file == other || std::filesystem::exists(std::filesystem::symlink_status(file, error)))
+    return failure;
+  if (app::WriteFileAtomically(other, value, app::ExistingFile::Keep).empty()) {
+    file = other;
+    return {};
+  }
+  return failure;
+}
+
+std::string PhotoBackup::Save(const PhotoOwner& owner, std::span<const std::uint8_t> value,
+                              std::span<const std::uint8_t> replacedBy) {
+  const std::string& cardNumber = owner.cardNumber;
   if (value.empty()) return {};
   if (cardNumber.empty()) return "a reader without a card number cannot be backed up";
   if (saved_.contains(cardNumber)) return "card number " + cardNumber + " has been backed up already";
   if (!made_) {
     if (std::string failure = MakeFolder(); !failure.empty()) return failure;
+    if (std::string failure = StartManifest(folder_); !failure.empty()) return failure;
     made_ = true;
   }
-  const std::filesystem::path file =
-      folder_ / app::PathFromUtf8(EscapeCardNumber(cardNumber) + std::string(PhotoFileExtension(value)));
-  std::string failure = app::WriteFileAtomically(file, value, app::ExistingFile::Keep);
-  if (failure.empty()) saved_.emplace(cardNumber, file);
-  return failure;
+  std::filesystem::path file;
+  if (std::string failure = WriteFile(cardNumber, value, file); !failure.empty()) return failure;
+  const ManifestRecord record{app::Utf8FromPath(file.filename()), cardNumber, owner.name, app::Sha256Hex(value),
+                              replacedBy.empty() ? std::string() : app::Sha256Hex(replacedBy)};
+  if (std::string failure = AppendManifestRecord(folder_, record); !failure.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);  // a file without its record would only be refused
+    return failure;
+  }
+  saved_.emplace(cardNumber, file);
+  return {};
 }
 
 std::filesystem::path PhotoBackup::SavedFile(const std::string& cardNumber) const {
   const auto it = saved_.find(cardNumber);
   return it == saved_.end() ? std::filesystem::path() : it->second;
 }
+
+bool PhotoBackup::SavedUnderOtherName(const std::string& cardNumber) const {
+  const std::filesystem::path file = SavedFile(cardNumber);
+  return !file.empty() && app::Utf8FromPath(file.stem()) != EscapeCardNumber(cardNumber);
+}
+
+namespace {
+
+// What a folder entry is, its links never followed.
+enum class EntryKind { File, Folder, Link, Other };
+
+EntryKind KindOf(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  if (error) return EntryKind::Other;
+  if (std::filesystem::is_symlink(status)) return EntryKind::Link;
+  if (std::filesystem::is_regular_file(status)) return EntryKind::File;
+  if (std::filesystem::is_directory(status)) return EntryKind::Folder;
+  return EntryKind::Other;
+}
+
+}  // namespace
 
 BackupListing ListBackupFolder(const std::filesystem::path& folder) {
   BackupListing listing;
@@ -172,52 +239,83 @@ BackupListing ListBackupFolder(const std::filesystem::path& folder) {
     listing.error = "cannot list " + app::Utf8FromPath(folder) + ": " + error.message();
     return listing;
   }
-  std::map<std::string, std::vector<std::filesystem::path>> byCard;
+  const Manifest manifest = ReadManifest(folder);
+  if (!manifest.error.empty()) {
+    listing.error = manifest.error;
+    return listing;
+  }
+  listing.recorded = manifest.present;
+  std::map<std::string, std::vector<BackupFile>> byCard;
+  std::set<std::string> seen;
   for (const std::filesystem::directory_iterator end; it != end; it.increment(error)) {
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;
     const std::filesystem::path& path = it->path();
     const std::string name = app::Utf8FromPath(path.filename());
+    if (name == kManifestFileName) continue;
+    switch (KindOf(path)) {
+      case EntryKind::Folder: continue;
+      case EntryKind::Link: listing.problems.push_back(name + ": a link, not a file of the folder: not followed"); continue;
+      case EntryKind::Other: listing.problems.push_back(name + ": not a regular file"); continue;
+      case EntryKind::File: break;
+    }
+    seen.insert(name);
     const std::string extension = LowerExtension(path);
     const bool known = std::find(kBackupExtensions.begin(), kBackupExtensions.end(), extension) != kBackupExtensions.end();
+    if (manifest.present) {
+      const auto record = manifest.byFile.find(name);
+      if (record == manifest.byFile.end()) {
+        listing.problems.push_back(name + ": not recorded in " + kManifestFileName +
+                                   " (added later, or left by a backup interrupted before it recorded the file)");
+        continue;
+      }
+      byCard[record->second.cardNumber].push_back(BackupFile{record->second.cardNumber, path, record->second});
+      continue;
+    }
     const auto cardNumber = known ? UnescapeCardNumber(app::Utf8FromPath(path.stem())) : std::nullopt;
     if (!cardNumber || cardNumber->empty()) {
       listing.problems.push_back(name + ": not a backup file (expected CARDNUMBER.bmp, .jpg, .png or .bin)");
       continue;
     }
-    byCard[*cardNumber].push_back(path);
+    byCard[*cardNumber].push_back(BackupFile{*cardNumber, path, std::nullopt});
   }
   if (error) {
     listing.error = "cannot list " + app::Utf8FromPath(folder) + ": " + error.message();
     return listing;
   }
-  for (auto& [cardNumber, paths] : byCard) {
-    if (paths.size() == 1) {
-      listing.files.push_back(BackupFile{cardNumber, paths[0]});
+  for (const auto& [file, record] : manifest.byFile)
+    if (!seen.contains(file))
+      listing.problems.push_back(file + ": recorded in " + std::string(kManifestFileName) + " as the photo of " +
+                                 record.cardNumber + " " + record.name + ", but the file is missing");
+  for (auto& [cardNumber, files] : byCard) {
+    if (files.size() == 1) {
+      listing.files.push_back(std::move(files[0]));
       continue;
     }
-    for (const auto& path : paths)
-      listing.problems.push_back(app::Utf8FromPath(path.filename()) + ": more than one file for card number " + cardNumber);
+    for (const BackupFile& file : files)
+      listing.problems.push_back(app::Utf8FromPath(file.path.filename()) + ": more than one file for card number " +
+                                 cardNumber);
   }
   return listing;
 }
 
 bool ReadBackupFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes, std::string& reason) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) {
-    reason = "cannot read " + app::Utf8FromPath(path) + ": " + error.message();
+  const std::string shown = app::Utf8FromPath(path);
+  // Checked before and after: the file read is the one named, never what a link put in its place.
+  if (KindOf(path) != EntryKind::File) {
+    reason = shown + " is not a regular file (a link is not followed)";
     return false;
   }
-  if (size > imaging::kMaxPhotoFileBytes) {
-    reason = app::Utf8FromPath(path) + " is larger than " + std::to_string(imaging::kMaxPhotoFileBytes >> 20) +
-             " MiB, more than any photo file";
-    return false;
+  switch (imaging::ReadPhotoFile(shown, bytes)) {
+    case imaging::PhotoFileRead::Read: break;
+    case imaging::PhotoFileRead::TooLarge:
+      reason = shown + " is larger than " + std::to_string(imaging::kMaxPhotoFileBytes >> 20) +
+               " MiB, more than any photo file";
+      return false;
+    case imaging::PhotoFileRead::Changed: reason = shown + " changed while it was read"; return false;
+    case imaging::PhotoFileRead::Missing:
+    case imaging::PhotoFileRead::Unreadable: reason = "cannot read " + shown; return false;
   }
-  bytes.resize(static_cast<std::size_t>(size));
-  std::ifstream in(path, std::ios::binary);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
-    reason = "cannot read " + app::Utf8FromPath(path);
+  if (KindOf(path) != EntryKind::File) {
+    reason = shown + " is not a regular file (a link is not followed)";
     return false;
   }
   return true;

@@ -14,24 +14,26 @@ bool IsNewOrEmptyFolder(const std::filesystem::path& folder) {
   return std::filesystem::is_directory(folder, error) && std::filesystem::is_empty(folder, error);
 }
 
-std::vector<std::string> ReadersWithPhoto(data::Session& session) {
+std::vector<PhotoOwner> ReadersWithPhoto(data::Session& session) {
   auto query = session.Open(data::ReadersWithPhotoStatement());
-  std::vector<std::string> cardNumbers;
-  for (; !query->Eof(); query->Next()) cardNumbers.push_back(app::Trim(query->Text("pe_id")));
+  std::vector<PhotoOwner> readers;
+  for (; !query->Eof(); query->Next())
+    readers.push_back(PhotoOwner{app::TrimEnd(query->Text("pe_id")), app::TrimEnd(query->Text("pe_name"))});
   query->Close();
-  return cardNumbers;
+  return readers;
 }
 
-Exported ExportReader(data::Session& session, PhotoBackup& files, const std::string& cardNumber, std::string& reason) {
+Exported ExportReader(data::Session& session, PhotoBackup& files, const PhotoOwner& reader, std::string& reason) {
   try {
-    const std::optional<data::Bytes> photo = session.ReadPhoto(cardNumber);
+    const std::optional<data::Bytes> photo = session.ReadPhoto(reader.cardNumber);
     if (!photo) reason = "no reader has this card number any more";
     if (photo && photo->empty()) return Exported::EmptyValue;
-    if (photo) reason = files.Save(cardNumber, *photo);
+    if (photo) reason = files.Save(reader, *photo);
   } catch (const std::exception& error) {
     reason = error.what();
   }
-  return reason.empty() ? Exported::Written : Exported::Failed;
+  if (!reason.empty()) return Exported::Failed;
+  return files.SavedUnderOtherName(reader.cardNumber) ? Exported::WrittenUnderOtherName : Exported::Written;
 }
 
 }  // namespace photoimport

@@ -1,6 +1,11 @@
 // Putting photos back: the files of a backup folder (a run's backup of the photos it replaced, or an
-// export) written to the readers they are named by, byte for byte. What a restore replaces is itself
-// backed up first, so that a restore can be undone as well.
+// export) written to the readers they belonged to, byte for byte. A restore verifies before it writes: the
+// file must be a regular file of the folder holding a value that can be a stored photo (RestorableValue);
+// where the folder records whose photos it holds (its manifest), the file must still hold the recorded
+// value, the card number must still belong to the reader recorded (a renumbered reader never receives
+// another's photo), and a photo a run or a restore replaced is put back only while the reader still holds
+// the photo that replaced it. What a restore replaces is itself backed up first, so that a restore can be
+// undone as well; it is written only while it is still the value read and backed up.
 #pragma once
 
 #include <filesystem>
@@ -11,6 +16,12 @@
 #include "records/PhotoBackup.h"
 
 namespace photoimport {
+
+// A backup folder without a manifest (made before backups recorded whose photos they hold): its files go
+// by their names alone.
+inline constexpr const char* kUnrecordedFolderWarning =
+    "this folder does not record whose photos it holds (made by an earlier version): each file goes to the reader "
+    "its name gives, without checking that the card number still belongs to the same reader";
 
 class PhotoRestore {
  public:
@@ -26,7 +37,8 @@ class PhotoRestore {
   const PhotoBackup* backup() const { return backup_ ? &*backup_ : nullptr; }
 
  private:
-  std::string KeepCurrent(const std::string& cardNumber, const data::Bytes& current);
+  std::string Write(const BackupFile& file, const data::Bytes& bytes);
+  std::string KeepCurrent(const PhotoOwner& owner, const data::Bytes& current, const data::Bytes& restored);
 
   data::Session& session_;
   const bool dryRun_;

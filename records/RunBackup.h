@@ -19,11 +19,12 @@ class RunBackup {
   // The folder of this run under root, named by the time the run started (PhotoBackup::ForRun).
   RunBackup(const std::filesystem::path& root, std::chrono::system_clock::time_point start);
 
-  // Keeps `old` as the backup of the reader's photo. The empty string when it is safe on disk (or, being
-  // empty, needs none; or was kept before: a store repeated after a lost connection keeps it again),
-  // otherwise the reason: the photo must then not be replaced. A second, different value for the same
-  // card number is refused: the backup holds one photo per reader, the one the run replaced.
-  std::string Keep(const std::string& cardNumber, std::span<const std::uint8_t> old);
+  // Keeps `old` as the backup of the reader's photo, recorded as the owner's and as replaced by `photo`
+  // (the photo the run stores in its place). The empty string when it is safe on disk (or, being empty,
+  // needs none; or was kept before: a store repeated after a lost connection keeps it again), otherwise
+  // the reason: the photo must then not be replaced. A second, different value for the same card number
+  // is refused: the backup holds one photo per reader, the one the run replaced.
+  std::string Keep(const PhotoOwner& owner, std::span<const std::uint8_t> old, std::span<const std::uint8_t> photo);
 
   std::filesystem::path folder() const;
   int saved() const;

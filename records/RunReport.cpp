@@ -1,6 +1,9 @@
 #include "records/RunReport.h"
 
 #include <span>
+#include <system_error>
+
+#include "app/FilePath.h"
 
 #include "app/AtomicFile.h"
 #include "import/PhotoLookup.h"
@@ -12,7 +15,10 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
 
 // RFC 4180: a field holding a quote, a comma or a line break is enclosed in quotes, its quotes doubled.
-void AppendField(std::string& out, std::string_view field) {
+// A field a spreadsheet would run as a formula goes behind an apostrophe (NeutralisedField).
+void AppendField(std::string& out, std::string_view raw) {
+  const std::string neutralised = NeutralisedField(raw);
+  const std::string_view field = neutralised;
   if (field.find_first_of("\",\r\n") == std::string_view::npos) {
     out += field;
     return;
@@ -37,6 +43,11 @@ void AppendLine(std::string& out, std::initializer_list<std::string_view> fields
 
 }  // namespace
 
+std::string NeutralisedField(std::string_view field) {
+  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos;
+  return formula ? "'" + std::string(field) : std::string(field);
+}
+
 std::string_view OutcomeWord(ReportOutcome outcome) {
   switch (outcome) {
     case ReportOutcome::Stored: return "stored";
@@ -44,6 +55,9 @@ std::string_view OutcomeWord(ReportOutcome outcome) {
     case ReportOutcome::Failed: return "failed";
     case ReportOutcome::NoFile: return "nofile";
     case ReportOutcome::Unused: return "unused";
+    case ReportOutcome::Unknown: return "outcome unknown";
+    case ReportOutcome::NotReached: return "not reached";
+    case ReportOutcome::Skipped: return "skipped";
   }
   return {};
 }
@@ -89,6 +103,21 @@ std::string FormatRunReport(const std::vector<ReportRow>& rows) {
   for (const ReportRow& row : rows)
     AppendLine(out, {row.cardNumber, row.name, row.identifier, row.path, OutcomeWord(row.outcome), row.reason});
   return out;
+}
+
+std::string CheckReportPath(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return app::Utf8FromPath(path) + " is a folder";
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(folder, error))
+    return "the folder " + app::Utf8FromPath(folder) + " does not exist";
+  // A file written and removed beside it: the folder takes new files.
+  std::filesystem::path probe = path;
+  probe += ".check";
+  if (std::string failure = app::WriteFileAtomically(probe, std::string_view(), app::ExistingFile::Keep); !failure.empty())
+    return failure;
+  std::filesystem::remove(probe, error);
+  return {};
 }
 
 std::string WriteRunReport(const std::filesystem::path& path, const std::vector<ReportRow>& rows) {

@@ -18,9 +18,15 @@ enum class ReportOutcome {
   Failed,  // a file was found but not stored (the reason says why)
   NoFile,  // no photo file for the reader
   Unused,  // a picture file of the folder that no selected reader took
+  Unknown,  // the store's answer never came and nothing settled it: check the reader
+  NotReached,  // a selected reader the run did not reach (it stopped: Ctrl-C, the window's exit, a lost
+               // connection); its file, if it has one, is named and is not unused
+  Skipped,     // not selected because it has a photo already (a run that keeps photos), yet a picture of
+               // the folder is its file: named here instead of as unused
 };
 
-// "stored", "ready", "failed", "nofile", "unused": the words of the outcome column.
+// "stored", "ready", "failed", "nofile", "unused", "outcome unknown", "not reached", "skipped": the words of
+// the outcome column.
 std::string_view OutcomeWord(ReportOutcome outcome);
 
 struct ReportRow {
@@ -64,6 +70,14 @@ inline constexpr const char* kReportHeader[] = {"借书证号", "姓名", "匹�
 
 // The whole file: byte-order mark, the header row, one line per row, each ended by CR LF.
 std::string FormatRunReport(const std::vector<ReportRow>& rows);
+
+// A field as written: one that begins with "=", "+", "-", "@", a tab or a carriage return is what a
+// spreadsheet runs as a formula, so it gets an apostrophe before it, which makes it text.
+std::string NeutralisedField(std::string_view field);
+
+// Why no report can be written at path (its folder is missing or takes no new file, or it is a folder);
+// empty when one can. Asked before a run, so that a run is never made only to lose its report.
+std::string CheckReportPath(const std::filesystem::path& path);
 
 // Writes the report as the file at path, atomically (an earlier report at that path stays whole until the
 // new one is complete). Returns the empty string on success, otherwise the reason.

@@ -25,7 +25,7 @@ PHOTOS = [
     # A00014 and most others have no photo file: skipped silently.
     ("A00017.jpeg", (90, 100), "rgb"),        # smaller than a card: not enlarged
     ("A00018.jpg", (300, 400), "rgb"),
-    ("A00018.png", (300, 400), "rgba"),       # a "jpg" file wins over a "png" of the same reader
+    ("A00018.png", (300, 400), "rgba"),       # two files of one reader: which is meant cannot be told, none is taken
     ("A00030.jpg", (300, 400), "rgb"),        # card number stored with trailing blanks
     ("b00033.jpg", (300, 400), "rgb"),        # lower-case card number
     # For the other rules: segment 1 by card number (segment 2 by name), prefix 6 by card number,

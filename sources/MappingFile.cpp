@@ -39,8 +39,21 @@ std::string LineList(const std::vector<int>& lines) {
   return text;
 }
 
-// UTF-8 when the bytes are UTF-8 (a byte-order mark is dropped), otherwise GBK.
+// UTF-16 behind its byte-order mark, in either byte order (a spreadsheet's "Unicode text").
+std::string Utf16Text(std::string_view content, bool bigEndian) {
+  std::u16string units;
+  for (std::size_t i = 2; i + 1 < content.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(content[i]), second = static_cast<unsigned char>(content[i + 1]);
+    units += static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+  }
+  return app::Utf16ToUtf8(units);
+}
+
+// UTF-16 with a byte-order mark; UTF-8 when the bytes are UTF-8 (a byte-order mark is dropped), otherwise
+// GBK.
 std::string DecodeText(std::string_view content) {
+  if (content.starts_with("\xFF\xFE")) return Utf16Text(content, false);
+  if (content.starts_with("\xFE\xFF")) return Utf16Text(content, true);
   if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
   return app::IsValidUtf8(content) ? std::string(content) : app::GbkToUtf8(content);
 }

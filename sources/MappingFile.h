@@ -1,7 +1,8 @@
 // The mapping file: when photo files are not named by any reader identifier, staff list which file belongs
 // to which reader, one line each, "IDENTIFIER,FILENAME" or "IDENTIFIER<TAB>FILENAME" (a spreadsheet saved
-// as CSV or as tab-separated text). The file may be UTF-8 (with or without a byte-order mark) or GBK, the
-// way spreadsheets on Chinese Windows save text.
+// as CSV or as tab-separated text). The file may be UTF-8 (with or without a byte-order mark), GBK, or
+// UTF-16 with a byte-order mark in either byte order ("Unicode text"), the ways spreadsheets on Chinese
+// Windows save text.
 //
 // A file with a line that cannot be meant (no separator, an empty side, a file outside the photo folder) is
 // refused as a whole before anything is stored, so that a typo never stores a photo on the wrong reader.

@@ -50,6 +50,7 @@ class ZipSource : public PhotoSource {
     for (const ZipEntry& entry : archive_->Entries()) entries_.emplace(entry.name, &entry);
   }
   const PhotoFolder& Listing() const override { return listing_; }
+  std::vector<std::string> Warnings() const override { return archive_->Warnings(); }
   imaging::PhotoFailure Read(const std::string& name, std::vector<std::uint8_t>& bytes, std::string& reason) override {
     const auto it = entries_.find(name);
     if (it == entries_.end()) return imaging::PhotoFailure::MissingFile;

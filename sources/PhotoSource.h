@@ -21,6 +21,8 @@ class PhotoSource {
   // PhotoFailure says why, and `reason` too when the failure has words of its own (an archive's).
   virtual imaging::PhotoFailure Read(const std::string& name, std::vector<std::uint8_t>& bytes,
                                      std::string& reason) = 0;
+  // What the staff should know of the source before the run (an archive inside an archive).
+  virtual std::vector<std::string> Warnings() const { return {}; }
 };
 
 // The folder field's source: a zip archive for a ".zip" path, else the folder. nullptr, with the reason,

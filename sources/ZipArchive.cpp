@@ -59,6 +59,24 @@ std::vector<std::string> Readings(const std::string& raw, bool declaredUtf8) {
   return app::FileNameReadings(raw);
 }
 
+// Whether a name (its raw bytes: the extension is ASCII under every reading) ends in one of these.
+bool EndsWithExtension(std::string_view raw, std::initializer_list<std::string_view> extensions) {
+  const std::string folded = FoldName(raw);
+  return std::ranges::any_of(extensions, [&](std::string_view extension) {
+    const std::string suffix = "." + FoldName(extension);
+    return folded.size() > suffix.size() && folded.ends_with(suffix);
+  });
+}
+
+bool IsPicture(std::string_view raw) {
+  return std::ranges::any_of(kPhotoExtensions, [&](std::string_view e) { return EndsWithExtension(raw, {e}); });
+}
+
+bool IsArchive(std::string_view raw) { return EndsWithExtension(raw, {"zip", "rar", "7z"}); }
+
+// ".DS_Store", "._IMG_0001.jpg", ".git/": files and folders a system or a tool left, not the sender's.
+bool IsHidden(std::string_view part) { return part.starts_with('.'); }
+
 bool ShareAReading(const std::vector<std::string>& a, const std::vector<std::string>& b) {
   return std::ranges::any_of(a, [&](const std::string& reading) { return std::ranges::count(b, reading) > 0; });
 }
@@ -141,15 +159,15 @@ void ZipArchive::List() {
     const char* raw = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
     if (!raw) continue;
     SplitName name = Split(raw);
-    if (name.parts.empty() || name.parts[0] == kResourceForkFolder) continue;
+    if (name.parts.empty() || name.parts[0] == kResourceForkFolder || IsHidden(name.parts[0])) continue;
     const bool declaredUtf8 = DeclaredUtf8(archive, static_cast<zip_uint64_t>(i));
     if (name.parts.size() > 1 || name.isFolder) {
       const std::vector<std::string> readings = Readings(name.parts[0], declaredUtf8);
       const auto same = std::ranges::find_if(rootFolders, [&](const auto& known) { return ShareAReading(known, readings); });
       if (same == rootFolders.end()) rootFolders.push_back(readings);
       if (shownFolder.empty() || (declaredUtf8 && readings.size() == 1)) shownFolder = readings.front();
-    } else {
-      rootFiles = true;
+    } else if (IsPicture(name.parts[0])) {
+      rootFiles = true;  // a picture at the root: the root is the photo folder
     }
     named.push_back(Named{static_cast<zip_uint64_t>(i), std::move(name), declaredUtf8});
   }
@@ -160,6 +178,9 @@ void ZipArchive::List() {
   const std::size_t depth = inFolder ? 2 : 1;
   for (const Named& entry : named) {
     const auto& parts = entry.name.parts;
+    if (!entry.name.isFolder && parts.size() <= depth && IsArchive(parts.back()))
+      warnings_.push_back("压缩包中的 " + Readings(parts.back(), entry.declaredUtf8).front() +
+                          " 本身也是压缩包，其中的相片不会读取；如需导入，请先把它解压出来");
     if (entry.name.isFolder || parts.size() != depth) continue;
     zip_stat_t stat;
     zip_stat_init(&stat);

@@ -1,9 +1,11 @@
 // A zip archive as the photo folder: schools often send the photos as one archive. The archive is never
 // unpacked to disk; its entries are listed like the files of a folder and read into memory one at a time.
 //
-// Which entries: those of the archive's root or, when the root holds exactly one folder and no files (the
-// usual result of zipping a folder), those of that folder. Entries of deeper folders are passed over, as
-// sub-folders of a photo folder are. A "__MACOSX" folder of resource forks does not count.
+// Which entries: those of the archive's root or, when the root holds exactly one folder and no pictures
+// (the usual result of zipping a folder, often with a note such as 说明.txt beside it), those of that
+// folder. Entries of deeper folders are passed over, as sub-folders of a photo folder are. A "__MACOSX"
+// folder of resource forks and hidden entries (".DS_Store", names beginning with ".") do not count. An
+// archive inside the archive is not opened: a warning names it.
 //
 // Names: UTF-8 when the archive says so (general-purpose flag bit 11, or an Info-ZIP Unicode path extra
 // field); otherwise the bytes are what the zipping program's code page made of the name, GBK on Chinese
@@ -56,6 +58,8 @@ class ZipArchive {
   const std::vector<ZipEntry>& Entries() const { return entries_; }
   // The folder whose entries are listed, as shown; empty when the archive's root is listed.
   const std::string& Folder() const { return folder_; }
+  // What the staff should know of the archive's content (an archive inside it, whose photos are not read).
+  const std::vector<std::string>& Warnings() const { return warnings_; }
 
   // Reads one entry's bytes. False, with the reason, for an entry that cannot be read, a damaged entry, or
   // an entry that would exceed the limits. Safe to call from several threads (reads take turns).
@@ -75,6 +79,7 @@ class ZipArchive {
   std::vector<ZipEntry> entries_;
   std::unordered_map<std::uint64_t, std::size_t> listed_;  // entry index -> its first place in entries_
   std::string folder_;
+  std::vector<std::string> warnings_;
 };
 
 // True when a path names a zip archive (".zip", ASCII letter case ignored).

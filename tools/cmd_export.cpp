@@ -20,7 +20,9 @@ namespace {
 const std::string kUsage = std::string("  export --folder DIR ") + tools::kConnectionSynopsis + "\n" +
     "      Writes the stored photo of every reader into DIR (a new or empty folder), one file per reader\n"
     "      named by the card number (CARDNUMBER.bmp, .jpg, .png or .bin by content), byte for byte as\n"
-    "      stored; card-photo restore DIR writes them back.\n" +
+    "      stored, and records in DIR/manifest.csv whose photo each file is (card number, name, SHA-256);\n"
+    "      a card number too long for a file name gets the name %~DIGEST instead, which the output and the\n"
+    "      manifest name. card-photo restore DIR writes them back to the same readers.\n" +
     tools::kConnectionUsage +
     "      Prints each reader that failed and, as its last line, selected=N stored=N failed=N nofile=N\n"
     "      (nofile: readers whose photo value is empty). Exit 0 when nothing failed, 1 when some failed,\n"
@@ -54,10 +56,10 @@ int ExportMain(int argc, char** argv) {
   }
 
   data::Session session;
-  std::vector<std::string> cardNumbers;
+  std::vector<photoimport::PhotoOwner> readers;
   try {
     tools::Connect(connection, session);
-    cardNumbers = photoimport::ReadersWithPhoto(session);
+    readers = photoimport::ReadersWithPhoto(session);
   } catch (const std::exception& error) {
     tools::Fprintf(stderr, "card-photo export: cannot read the readers with a photo: %s\n", error.what());
     return 2;
@@ -65,18 +67,24 @@ int ExportMain(int argc, char** argv) {
 
   photoimport::PhotoBackup files(folder);
   tools::TransferCounts counts;
-  counts.selected = static_cast<int>(cardNumbers.size());
+  counts.selected = static_cast<int>(readers.size());
   tools::StopAfterCurrentOnInterrupt();
   int handled = 0;
-  for (const std::string& cardNumber : cardNumbers) {
+  for (const photoimport::PhotoOwner& reader : readers) {
+    const std::string& cardNumber = reader.cardNumber;
     if (tools::InterruptRequested()) {
       counts.interrupted = true;
       break;
     }
     tools::Printf("[%d/%d] %s\n", ++handled, counts.selected, cardNumber.c_str());
     std::string reason;
-    switch (photoimport::ExportReader(session, files, cardNumber, reason)) {
+    switch (photoimport::ExportReader(session, files, reader, reason)) {
       case photoimport::Exported::Written: ++counts.done; break;
+      case photoimport::Exported::WrittenUnderOtherName:
+        tools::Printf("%s saved as %s (the card number is too long for a file name; see %s)\n", cardNumber.c_str(),
+                      app::Utf8FromPath(files.SavedFile(cardNumber).filename()).c_str(), photoimport::kManifestFileName);
+        ++counts.done;
+        break;
       case photoimport::Exported::EmptyValue: ++counts.noFile; break;
       case photoimport::Exported::Failed:
         tools::Printf("%s %s\n", cardNumber.c_str(), reason.c_str());

@@ -95,8 +95,13 @@ const std::string kUsage = std::string(
     "      Check first with --dry-run --report FILE, then run the same command without --dry-run.\n"
     "      Prints a progress line per reader on standard output and, as its last line,\n"
     "      selected=N stored=N failed=N nofile=N; each failed file on standard error with its reason.\n"
-    "      Ctrl-C cancels a statement that is waiting for the server and stops after the current\n"
-    "      reader; a second Ctrl-C stops at once (a photo is stored whole or not at all).\n"
+    "      Ctrl-C cancels a statement that is waiting for the server (a server that does not answer\n"
+    "      the cancel within 2 seconds is not waited for) and stops after the current reader; a second\n"
+    "      Ctrl-C stops at once (a photo is stored whole or not at all). A server that does not answer\n"
+    "      a statement within --timeout and 5 seconds more is given up on as a lost connection. A lost\n"
+    "      connection is made again, with growing pauses, for as long as --timeout (30 s by default).\n"
+    "      A store whose answer never came and that nothing settled is neither stored nor failed:\n"
+    "      unknown=N is added to the last line and the reader is logged with its outcome unknown.\n"
     "      Exit 0 when nothing failed, 1 when some photos failed, 2 when the run could not start\n"
     "      (reason on standard error), 3 when the connection to the database server was lost and\n"
     "      could not be made again (the run stopped; the message names the last reader handled;\n"
@@ -337,7 +342,7 @@ std::unique_ptr<photoimport::RunSheet> MakeSheet(const std::string& file, const 
 int ExitCodeOf(const ImportResult& result) {
   if (result.outcome == RunOutcome::DatabaseLost) return kExitDatabaseLost;
   if (result.outcome == RunOutcome::Stopped) return kExitInterrupted;
-  return result.failed > 0 ? 1 : 0;
+  return result.failed > 0 || result.unknown > 0 ? 1 : 0;
 }
 
 int ImportMain(int argc, char** argv) {
@@ -359,6 +364,13 @@ int ImportMain(int argc, char** argv) {
   }
 
   tools::WarnOfVisiblePassword("import", args.connection);
+  if (args.report) {
+    if (const std::string problem = photoimport::CheckReportPath(app::PathFromUtf8(*args.report)); !problem.empty()) {
+      tools::Fprintf(stderr, "card-photo import: the report %s cannot be written, nothing was stored: %s\n",
+                     args.report->c_str(), problem.c_str());
+      return 2;
+    }
+  }
 
   data::Session session;
   if (args.timeouts) session.SetTimeouts(*args.timeouts);
@@ -390,8 +402,8 @@ int ImportMain(int argc, char** argv) {
   }
   if (result.outcome == RunOutcome::DatabaseLost)
     tools::Fprintf(stderr, "card-photo import: %s\n", photoimport::DatabaseLostMessage(result).c_str());
-  tools::Printf("selected=%d stored=%d failed=%d nofile=%d\n", result.selected, result.stored, result.failed,
-              result.noFile);
+  tools::Printf("selected=%d stored=%d failed=%d nofile=%d%s\n", result.selected, result.stored, result.failed,
+                result.noFile, result.unknown > 0 ? (" unknown=" + std::to_string(result.unknown)).c_str() : "");
   if (const std::string note = EmptyRunNote(args.options, result); !note.empty())
     tools::Fprintf(stderr, "card-photo import: %s\n", note.c_str());
   if (result.backedUp > 0)

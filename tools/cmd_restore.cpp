@@ -20,9 +20,14 @@ using photoimport::BackupFile;
 using photoimport::PhotoBackup;
 
 const std::string kUsage = std::string("  restore DIR [--dry-run] [--backup-folder ROOT] ") + tools::kConnectionSynopsis + "\n" +
-    "      Writes each file of the backup folder DIR (CARDNUMBER.bmp, .jpg, .png or .bin, as a run's\n"
-    "      backup or card-photo export wrote them) unchanged into the pe_photo of the reader with that\n"
-    "      card number. A photo it replaces is backed up first, into a new folder under ROOT (default:\n"
+    "      Writes each file of the backup folder DIR (as a run's backup or card-photo export wrote them)\n"
+    "      unchanged into the pe_photo of the reader it belonged to. Only regular files of DIR (links are\n"
+    "      not followed) holding a sound BMP, or a JPEG or PNG the tool's decoders read, are written; an\n"
+    "      empty file never. DIR/manifest.csv says whose photo each file is: a file it does not record or\n"
+    "      whose SHA-256 differs is refused, and so is a card number that now belongs to a reader of\n"
+    "      another name; a photo a run replaced is put back only while the reader still holds the photo\n"
+    "      that run stored. A folder without manifest.csv (an earlier version's) goes by the file names,\n"
+    "      with a warning. A photo it replaces is backed up first, into a new folder under ROOT (default:\n"
     "      the user's data folder, card-photo/backups), so that a restore can be undone as well.\n"
     "      --dry-run   checks every file and reader, writes nothing\n" +
     tools::kConnectionUsage +
@@ -57,6 +62,8 @@ int RestoreMain(int argc, char** argv) {
     tools::Fprintf(stderr, "card-photo restore: %s\n", listing.error.c_str());
     return 2;
   }
+  if (!listing.recorded && !listing.files.empty())
+    tools::Fprintf(stderr, "card-photo restore: warning: %s\n", photoimport::kUnrecordedFolderWarning);
   data::Session session;
   try {
     tools::Connect(connection, session);

@@ -105,16 +105,17 @@ TEST(PhotoBackupTest, SavedValuesReadBackByteForByte) {
   };
   PhotoBackup backup(folder);
   EXPECT_FALSE(std::filesystem::exists(folder)) << "created with the first photo";
-  EXPECT_EQ(backup.Save("A00003", {}), "") << "an empty value needs no backup";
+  EXPECT_EQ(backup.Save({"A00003", ""}, {}), "") << "an empty value needs no backup";
   EXPECT_FALSE(std::filesystem::exists(folder));
-  for (const auto& [cardNumber, value] : values) EXPECT_EQ(backup.Save(cardNumber, value), "") << cardNumber;
+  for (const auto& [cardNumber, value] : values) EXPECT_EQ(backup.Save({cardNumber, ""}, value), "") << cardNumber;
   EXPECT_EQ(backup.saved(), 5);
-  const std::vector<std::string> expectedNames = {"%63on.png", "A00001.bmp", "A00002.bmp", "a%2Fb%2E.bin", "张三.jpg"};
+  const std::vector<std::string> expectedNames = {"%63on.png", "A00001.bmp",   "A00002.bmp",
+                                                 "a%2Fb%2E.bin", "manifest.csv", "张三.jpg"};
   EXPECT_EQ(FileNames(folder), expectedNames);
 
   // A second value for a card number never replaces the first.
-  EXPECT_NE(backup.Save("A00001", ToBytes("BM other")), "");
-  EXPECT_NE(backup.Save("A00001", ToBytes("other, as .bin")), "") << "nor beside it under another extension";
+  EXPECT_NE(backup.Save({"A00001", ""}, ToBytes("BM other")), "");
+  EXPECT_NE(backup.Save({"A00001", ""}, ToBytes("other, as .bin")), "") << "nor beside it under another extension";
   EXPECT_EQ(ReadFile(folder / "A00001.bmp"), std::string(values.at("A00001").begin(), values.at("A00001").end()));
 
   const photoimport::BackupListing listing = photoimport::ListBackupFolder(folder);
@@ -162,8 +163,8 @@ TEST(PhotoBackupTest, EachRunGetsAFolderOfItsOwn) {
   PhotoBackup first = PhotoBackup::ForRun(root.path(), start);
   PhotoBackup second = PhotoBackup::ForRun(root.path(), start);  // started in the same second
   const Bytes value = ToBytes("BM");
-  ASSERT_EQ(first.Save("A1", value), "");
-  ASSERT_EQ(second.Save("A1", value), "");
+  ASSERT_EQ(first.Save({"A1", ""}, value), "");
+  ASSERT_EQ(second.Save({"A1", ""}, value), "");
   const std::string name = photoimport::BackupFolderName(start);
   EXPECT_TRUE(std::regex_match(name, std::regex("[0-9]{8}-[0-9]{6}"))) << name;
   EXPECT_EQ(first.folder(), std::filesystem::path(root.path()) / name);
@@ -175,10 +176,10 @@ TEST(PhotoBackupTest, AFailedWriteIsReported) {
   ScratchFolder scratch;
   scratch.Write("file");
   PhotoBackup underAFile(scratch.PathOf("file/backup"));
-  EXPECT_NE(underAFile.Save("A1", ToBytes("BM")), "");
+  EXPECT_NE(underAFile.Save({"A1", ""}, ToBytes("BM")), "");
   EXPECT_EQ(underAFile.saved(), 0);
   PhotoBackup noCard(scratch.PathOf("backup"));
-  EXPECT_NE(noCard.Save("", ToBytes("BM")), "");
+  EXPECT_NE(noCard.Save({"", ""}, ToBytes("BM")), "");
 }
 
 #ifdef _WIN32

@@ -10,6 +10,8 @@ TEST(RestoreExportCommandTest, LinuxOnly) { GTEST_SKIP() << "runs card-photo thr
 #include <map>
 #include <string>
 
+#include "imaging/JpegTestFiles.h"
+#include "imaging/PhotoTestFiles.h"
 #include "support/CommandRunner.h"
 #include "support/ScratchFolder.h"
 #include "support/TestDatabase.h"
@@ -71,10 +73,11 @@ class RestoreExportCommandTest : public ::testing::TestWithParam<Backend> {
 TEST_P(RestoreExportCommandTest, ExportThenRestoreIntoAnEmptiedColumnGivesEveryValueBack) {
   data::Session& admin = db_->AdminSession();
   admin.WritePhoto("A00001", testsupport::MakeSamplePhoto(7, 3, 0x07E0));
-  admin.WritePhoto("A00003", data::Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0xFF, 0xD9});
+  const imaging::WorkingImage picture(3, 2);
+  admin.WritePhoto("A00003", imaging::testing::EncodeJpeg(picture));  // stored by another program
   admin.WritePhoto("A00004", WithBlobHeader(testsupport::MakeSamplePhoto(2, 2)));
   admin.WritePhoto("A00030", testsupport::MakeSamplePhoto(1, 1));  // stored with trailing blanks
-  admin.WritePhoto("b00033", data::Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00});
+  admin.WritePhoto("b00033", imaging::testing::PngBytes(picture));
   admin.WritePhoto("A00008", testsupport::MakeSamplePhoto(3, 3));  // an expired reader's photo is exported too
   const Photos before = StoredPhotos();
   ASSERT_EQ(before.size(), 8u) << "six photos written here and the two of the demo data";
@@ -103,23 +106,31 @@ TEST_P(RestoreExportCommandTest, RestoreBacksUpWhatItReplacesAndADryRunWritesNot
   db_->AdminSession().WritePhoto("A00002", newer);
   importtest::ScratchFolder extra;
   std::filesystem::copy(Folder("backup"), extra.path());
-  extra.Write("Z99999.bmp", "BM no such reader");
-  extra.Write("notes.txt", "not a backup");
+  extra.Write("notes.txt", "not a backup");  // not in the export's manifest
+  // A backup without a manifest goes by the names alone (with a warning).
+  ScratchFolder old;
+  std::filesystem::copy(Folder("backup") + "/A00002.bmp", old.PathOf("A00002.bmp"));
+  std::filesystem::copy(Folder("backup") + "/A00002.bmp", old.PathOf("Z99999.bmp"));
 
   const CommandOutput dryRun = Run("restore", ShellQuoted(extra.path()) + " --dry-run --backup-folder " +
                                                   ShellQuoted(Folder("replaced")));
   EXPECT_EQ(dryRun.exitCode, 1);
-  EXPECT_EQ(dryRun.LastLine(), "selected=4 ready=2 failed=2 nofile=0");
+  EXPECT_EQ(dryRun.LastLine(), "selected=3 ready=2 failed=1 nofile=0");
   EXPECT_EQ(StoredPhotos().at("A00002"), newer) << "a dry run writes nothing";
   EXPECT_FALSE(std::filesystem::exists(Folder("replaced")));
 
   const CommandOutput restored =
       Run("restore", ShellQuoted(extra.path()) + " --backup-folder " + ShellQuoted(Folder("replaced")));
   EXPECT_EQ(restored.exitCode, 1) << restored.err;
-  EXPECT_EQ(restored.LastLine(), "selected=4 stored=2 failed=2 nofile=0");
-  EXPECT_NE(restored.out.find("Z99999.bmp no reader has the card number Z99999"), std::string::npos) << restored.out;
-  EXPECT_NE(restored.out.find("notes.txt: not a backup file"), std::string::npos) << restored.out;
+  EXPECT_EQ(restored.LastLine(), "selected=3 stored=2 failed=1 nofile=0");
+  EXPECT_NE(restored.out.find("notes.txt: not recorded in manifest.csv"), std::string::npos) << restored.out;
+  EXPECT_EQ(restored.err.find("warning"), std::string::npos) << restored.err;
   EXPECT_EQ(StoredPhotos(), demo);
+
+  const CommandOutput byName = Run("restore", ShellQuoted(old.path()) + " --dry-run");
+  EXPECT_EQ(byName.LastLine(), "selected=2 ready=1 failed=1 nofile=0") << byName.err;
+  EXPECT_NE(byName.out.find("Z99999.bmp no reader has the card number Z99999"), std::string::npos) << byName.out;
+  EXPECT_NE(byName.err.find("warning: this folder does not record whose photos"), std::string::npos) << byName.err;
 
   // The photo the restore replaced is in a backup folder of its own under the given root.
   std::vector<std::filesystem::path> runs;

@@ -99,9 +99,9 @@ TEST_P(RunBackupTest, BacksUpTheBitmapItReplacesAndKeepsOtherFormats) {
 // for a reader already kept is refused, so that the backup always holds the photo the run replaced.
 TEST_P(RunBackupTest, AReaderIsKeptOnceWithTheValueOnDisk) {
   photoimport::RunBackup backup(scratch_.PathOf("runs"), std::chrono::system_clock::now());
-  EXPECT_EQ(backup.Keep("C1", old_), "");
-  EXPECT_EQ(backup.Keep("C1", old_), "");
-  EXPECT_NE(backup.Keep("C1", meanwhile_), "");
+  EXPECT_EQ(backup.Keep({"C1", ""}, old_, {}), "");
+  EXPECT_EQ(backup.Keep({"C1", ""}, old_, {}), "");
+  EXPECT_NE(backup.Keep({"C1", ""}, meanwhile_, {}), "");
   EXPECT_EQ(backup.saved(), 1);
   EXPECT_EQ(FileBytes(backup.folder() / "C1.bmp"), old_);
 }

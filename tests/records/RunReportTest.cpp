@@ -45,9 +45,25 @@ TEST(RunReportTest, FieldsSurviveQuotingAndTheFileStartsWithTheMarkAndHeader) {
   EXPECT_EQ(records[0], kHeader);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ReportRow& row = rows[i];
-    const Record expected = {row.cardNumber, row.name, row.identifier, row.path,
-                             std::string(photoimport::OutcomeWord(row.outcome)), row.reason};
+    const Record expected = {photoimport::NeutralisedField(row.cardNumber), photoimport::NeutralisedField(row.name),
+                             row.identifier, row.path, std::string(photoimport::OutcomeWord(row.outcome)), row.reason};
     EXPECT_EQ(records[i + 1], expected) << "row " << i;
+  }
+}
+
+// A cell that begins like a formula is written as text: a spreadsheet would run "=HYPERLINK(...)" or
+// "@SUM(...)" from a name or a file name.
+TEST(RunReportTest, FormulaLikeCellsAreWrittenAsText) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"=1+1", "'=1+1"}, {"+86 123", "'+86 123"}, {"-A4", "'-A4"}, {"@SUM(A1)", "'@SUM(A1)"},
+      {"\tx", "'\tx"},   {"\rx", "'\rx"},         {"A=1", "A=1"},   {"'quoted", "'quoted"}, {"", ""},
+  };
+  for (const auto& [field, written] : cases) {
+    EXPECT_EQ(photoimport::NeutralisedField(field), written) << field;
+    const ReportRow row{field, "", "", "", ReportOutcome::NoFile, ""};
+    const std::vector<Record> records = ReadCsv(photoimport::FormatRunReport({row}).substr(3));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1][0], written) << field;
   }
 }
 
@@ -56,7 +72,10 @@ TEST(RunReportTest, OutcomeWords) {
                                                          {ReportOutcome::Ready, "ready"},
                                                          {ReportOutcome::Failed, "failed"},
                                                          {ReportOutcome::NoFile, "nofile"},
-                                                         {ReportOutcome::Unused, "unused"}};
+                                                         {ReportOutcome::Unused, "unused"},
+                                                         {ReportOutcome::Unknown, "outcome unknown"},
+                                                         {ReportOutcome::NotReached, "not reached"},
+                                                         {ReportOutcome::Skipped, "skipped"}};
   for (const auto& [outcome, word] : cases) EXPECT_EQ(photoimport::OutcomeWord(outcome), word);
 }
 

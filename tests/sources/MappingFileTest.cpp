@@ -22,6 +22,16 @@ std::string Lookup(const MappingParse& parse, const std::string& identifier) {
   return found->reason.empty() ? found->fileName : "reason: " + found->reason;
 }
 
+// The text as UTF-16 in the byte order given, behind the byte-order mark.
+std::string Utf16(const std::string& mark, const std::string& utf8, bool bigEndian) {
+  std::string bytes = mark;
+  for (const char16_t unit : app::Utf8ToUtf16(utf8)) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
 TEST(MappingFileTest, EachLineMapsAnIdentifierToAFile) {
   const struct {
     const char* name;
@@ -37,6 +47,9 @@ TEST(MappingFileTest, EachLineMapsAnIdentifierToAFile) {
       {"CR LF and lone CR line ends, empty lines ignored", "\r\nA7,h.jpg\r\r\n  \nA8,i.jpg\r", "A8", "i.jpg"},
       {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF张三,张三.jpg\n", "张三", "张三.jpg"},
       {"GBK", app::Utf8ToGbk("李四,照片\\李四.jpg\r\n王五,王五.jpg\r\n"), "李四", "照片/李四.jpg"},
+      {"UTF-16, little-endian, as a spreadsheet saves \"Unicode text\"", Utf16("\xFF\xFE", "赵六\t赵六.jpg\r\n", false),
+       "赵六", "赵六.jpg"},
+      {"UTF-16, big-endian", Utf16("\xFE\xFF", "A10,j.jpg\r\n钱七,钱七.png", true), "钱七", "钱七.png"},
       {"a name that begins with dots stays inside the folder", "A9,..a.jpg", "A9", "..a.jpg"},
       {"not listed", "A1,a.jpg", "A2", "-"},
   };

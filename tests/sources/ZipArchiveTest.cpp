@@ -108,6 +108,16 @@ TEST_F(ZipArchiveTest, ASingleFolderAtTheRootIsThePhotoFolder) {
        "",
        {"A3.jpg"}},
       {"two folders: the root holds no files", {RawZipEntry("a/A1.jpg"), RawZipEntry("b/A2.jpg")}, "", {}},
+      // What senders and their systems put beside the photo folder is no photo: the folder is still found.
+      {"a note beside the folder",
+       {RawZipEntry("照片/A1.jpg", "a1").Utf8Flag(), RawZipEntry("说明.txt", "read me").Utf8Flag()},
+       "照片",
+       {"A1.jpg"}},
+      {"macOS leftovers at the root",
+       {RawZipEntry(".DS_Store", "x"), RawZipEntry("photos/A1.jpg", "a1"), RawZipEntry("photos/.DS_Store"),
+        RawZipEntry("__MACOSX/"), RawZipEntry("__MACOSX/._photos"), macFork, RawZipEntry(".hidden/A9.jpg")},
+       "photos",
+       {"A1.jpg", ".DS_Store"}},
       {"an empty archive", {}, "", {}},
       {"one empty folder", {RawZipEntry("照片/").Utf8Flag()}, "照片", {}},
       // An archiver flags a name UTF-8 only where it does not fit the local code page: the folder's name
@@ -125,6 +135,18 @@ TEST_F(ZipArchiveTest, ASingleFolderAtTheRootIsThePhotoFolder) {
     EXPECT_EQ(Names(*archive), c.listed);
   }
   auto archive = OpenBuilt(cases[0].entries);
+  EXPECT_EQ(ReadEntry(*archive, "A1.jpg"), "a1");
+}
+
+// An archive inside the archive is not opened, but named, so that its photos are not left out unseen.
+TEST_F(ZipArchiveTest, ANestedArchiveIsNamed) {
+  auto archive = OpenBuilt({RawZipEntry("照片/A1.jpg", "a1").Utf8Flag(), RawZipEntry("照片/二班.zip", "PK").Utf8Flag(),
+                            RawZipEntry("旧.rar", "Rar!").Utf8Flag()});
+  ASSERT_TRUE(archive) << reason_;
+  EXPECT_EQ(archive->Folder(), "照片");
+  ASSERT_EQ(archive->Warnings().size(), 2u);
+  EXPECT_NE(archive->Warnings()[0].find("二班.zip"), std::string::npos) << archive->Warnings()[0];
+  EXPECT_NE(archive->Warnings()[1].find("旧.rar"), std::string::npos) << archive->Warnings()[1];
   EXPECT_EQ(ReadEntry(*archive, "A1.jpg"), "a1");
 }
 
