@@ -345,14 +345,15 @@ TEST_P(CheckAndUndoTest, TheChooserPicksAZipArchiveOrAFolder) {
       for (auto* view : dialog->findChildren<QAbstractItemView*>())
         if ((view->objectName() == "listView" || view->objectName() == "treeView") && view->isVisible()) list = view;
       ASSERT_NE(list, nullptr);
-      QModelIndex item;
-      ASSERT_TRUE(QTest::qWaitFor([&] {
+      const auto row = [&] {
         for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row) {
           const QModelIndex index = list->model()->index(row, 0, list->rootIndex());
-          if (index.data().toString() == pick.name) item = index;
+          if (index.data().toString() == pick.name) return index;
         }
-        return item.isValid();
-      }, 60000)) << "the folder is listed";
+        return QModelIndex();
+      };
+      QModelIndex item;
+      ASSERT_TRUE(QTest::qWaitFor([&] { return (item = row()).isValid(); }, 60000)) << "the folder is listed";
       if (pick.name == "photos.zip" && !pick.typed) Screenshot(*dialog, "folder-or-zip-chooser");
       if (pick.typed) {
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -361,8 +362,14 @@ TEST_P(CheckAndUndoTest, TheChooserPicksAZipArchiveOrAFolder) {
         QTest::keyClicks(name, pick.name);
         QTest::keyClick(name, Qt::Key_Return);
       } else {
-        list->scrollTo(item);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+        // The list goes on filling and sorting after the row appears (on Windows for longer): a click may
+        // land where the row is no longer, so it is clicked until it is selected, as a person would.
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+          item = row();
+          list->scrollTo(item);
+          QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+          return list->selectionModel()->isSelected(item);
+        }, 60000)) << "the row is selected";
         QPushButton* choose = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
         EXPECT_TRUE(choose->isEnabled());
         if (!choose->isEnabled()) return dialog->reject();

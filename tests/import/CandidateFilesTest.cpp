@@ -83,13 +83,23 @@ TEST_P(CandidateFilesTest, AReaderWithSeveralFilesTakesNoneAndNamesThem) {
   for (const bool zip : {false, true}) {
     SCOPED_TRACE(zip ? "zip archive" : "folder");
     db_->Exec("update lib_people set pe_photo = null");
+    // A Windows folder holds one of two names that differ only in letter case (the second write goes to
+    // the first file); a zip archive holds both everywhere.
+#ifdef _WIN32
+    const bool caseTwins = zip;
+#else
+    const bool caseTwins = true;
+#endif
     const auto finished = Run({"A00001.jpg", "a00001.JPG", "A00002.jpg", "A00002.png", "A00003.jpg"}, zip);
     ASSERT_EQ(finished.size(), 3u);
-    const struct {
+    struct Several {
       const char* card;
       std::vector<std::string> named;
-    } several[] = {{"A00001", {"A00001.jpg", "a00001.JPG"}}, {"A00002", {"A00002.jpg", "A00002.png"}}};
-    for (const auto& c : several) {
+    };
+    std::vector<Several> several = {{"A00002", {"A00002.jpg", "A00002.png"}}};
+    if (caseTwins) several.push_back({"A00001", {"A00001.jpg", "a00001.JPG"}});
+    else EXPECT_EQ(finished.at("A00001").outcome, ReaderOutcome::Stored);
+    for (const Several& c : several) {
       const FinishedReader& reader = finished.at(c.card);
       EXPECT_EQ(reader.outcome, ReaderOutcome::Failed) << c.card;
       EXPECT_NE(reader.reason.find("有多个相片文件"), std::string::npos) << reader.reason;
