@@ -73,8 +73,8 @@ WorkingImage Picture(int width, int height, int shade = 0) {
 
 TEST(PhotoFile, AFileOverTheLimitIsRefusedUnread) {
   TemporaryFolder folder;
-  // Just past 4 GiB, where a size in 32 bits would wrap round to 3 bytes. Sparse on Linux; on Windows the
-  // file system allocates the whole length (a 64 GiB file did not fit on the test machine's disk).
+  // Just past 4 GiB, where a size in 32 bits would wrap round to 3 bytes. Sparse on Linux; NTFS allocates
+  // the whole length, and under Wine here a 64 GiB length was refused ("File too large").
   const std::string huge = folder.File("huge.jpg");
   WriteBytes(huge, {0xFF, 0xD8, 0xFF});
   fs::resize_file(huge, (std::uint64_t{4} << 30) + 3);
