@@ -7,6 +7,7 @@
 
 #include "app/AtomicFile.h"
 #include "app/FilePath.h"
+#include "records/CsvFields.h"
 
 namespace photoimport {
 namespace {
@@ -14,49 +15,6 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kHeader = "文件,借书证号,姓名,相片SHA-256,替换它的相片SHA-256\r\n";
 constexpr std::size_t kFields = 5;
-
-// A spreadsheet runs a cell that begins with one of these as a formula. An apostrophe before it makes it
-// text; a value that begins with an apostrophe gets one more, so that reading removes exactly one.
-bool NeedsApostrophe(std::string_view field) {
-  return !field.empty() && std::string_view("=+-@\t\r'").find(field.front()) != std::string_view::npos;
-}
-
-void AppendField(std::string& out, std::string_view raw) {
-  const std::string field = NeedsApostrophe(raw) ? "'" + std::string(raw) : std::string(raw);
-  if (field.find_first_of("\",\r\n") == std::string::npos) {
-    out += field;
-    return;
-  }
-  out += '"';
-  for (const char c : field) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
-// The fields of one line (RFC 4180); false for a quote left open.
-bool SplitFields(std::string_view line, std::vector<std::string>& fields) {
-  fields.assign(1, {});
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
-      if (c != '"') fields.back() += c;
-      else if (i + 1 < line.size() && line[i + 1] == '"') fields.back() += '"', ++i;
-      else quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  for (std::string& field : fields)
-    if (!field.empty() && field.front() == '\'') field.erase(0, 1);
-  return !quoted;
-}
 
 bool IsDigest(std::string_view text) {
   return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
@@ -68,14 +26,14 @@ std::string FormatManifestLine(const ManifestRecord& record) {
   std::string line;
   for (const std::string* field : {&record.file, &record.cardNumber, &record.name, &record.digest, &record.replacedBy}) {
     if (!line.empty() || field != &record.file) line += ',';
-    AppendField(line, *field);
+    AppendCsvField(line, *field);
   }
   return line + "\r\n";
 }
 
 bool ParseManifestLine(std::string_view line, ManifestRecord& record) {
   std::vector<std::string> fields;
-  if (!SplitFields(line, fields) || fields.size() != kFields) return false;
+  if (!SplitCsvFields(line, fields) || fields.size() != kFields) return false;
   if (fields[0].empty() || fields[1].empty() || !IsDigest(fields[3])) return false;
   if (!fields[4].empty() && !IsDigest(fields[4])) return false;
   record = ManifestRecord{fields[0], fields[1], fields[2], fields[3], fields[4]};

@@ -7,6 +7,7 @@
 
 #include "app/AtomicFile.h"
 #include "import/PhotoLookup.h"
+#include "records/CsvFields.h"
 
 namespace photoimport {
 namespace {
@@ -14,39 +15,17 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
 
-// RFC 4180: a field holding a quote, a comma or a line break is enclosed in quotes, its quotes doubled.
-// A field a spreadsheet would run as a formula goes behind an apostrophe (NeutralisedField).
-void AppendField(std::string& out, std::string_view raw) {
-  const std::string neutralised = NeutralisedField(raw);
-  const std::string_view field = neutralised;
-  if (field.find_first_of("\",\r\n") == std::string_view::npos) {
-    out += field;
-    return;
-  }
-  out += '"';
-  for (const char c : field) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
 void AppendLine(std::string& out, std::initializer_list<std::string_view> fields) {
   bool first = true;
   for (const std::string_view field : fields) {
     if (!first) out += ',';
     first = false;
-    AppendField(out, field);
+    AppendCsvField(out, field);
   }
   out += kLineEnd;
 }
 
 }  // namespace
-
-std::string NeutralisedField(std::string_view field) {
-  const bool formula = !field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos;
-  return formula ? "'" + std::string(field) : std::string(field);
-}
 
 std::string_view OutcomeWord(ReportOutcome outcome) {
   switch (outcome) {

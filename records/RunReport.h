@@ -71,10 +71,6 @@ inline constexpr const char* kReportHeader[] = {"借书证号", "姓名", "匹�
 // The whole file: byte-order mark, the header row, one line per row, each ended by CR LF.
 std::string FormatRunReport(const std::vector<ReportRow>& rows);
 
-// A field as written: one that begins with "=", "+", "-", "@", a tab or a carriage return is what a
-// spreadsheet runs as a formula, so it gets an apostrophe before it, which makes it text.
-std::string NeutralisedField(std::string_view field);
-
 // Why no report can be written at path (its folder is missing or takes no new file, or it is a folder);
 // empty when one can. Asked before a run, so that a run is never made only to lose its report.
 std::string CheckReportPath(const std::filesystem::path& path);

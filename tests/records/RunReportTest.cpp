@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/FilePath.h"
+#include "records/CsvFields.h"
 #include "support/CsvReader.h"
 #include "support/ScratchFolder.h"
 
@@ -52,11 +53,11 @@ TEST(RunReportTest, FieldsSurviveQuotingAndTheFileStartsWithTheMarkAndHeader) {
 }
 
 // A cell that begins like a formula is written as text: a spreadsheet would run "=HYPERLINK(...)" or
-// "@SUM(...)" from a name or a file name.
+// "@SUM(...)" from a name or a file name. A leading apostrophe is doubled: a spreadsheet hides the first.
 TEST(RunReportTest, FormulaLikeCellsAreWrittenAsText) {
   const std::pair<const char*, const char*> cases[] = {
       {"=1+1", "'=1+1"}, {"+86 123", "'+86 123"}, {"-A4", "'-A4"}, {"@SUM(A1)", "'@SUM(A1)"},
-      {"\tx", "'\tx"},   {"\rx", "'\rx"},         {"A=1", "A=1"},   {"'quoted", "'quoted"}, {"", ""},
+      {"\tx", "'\tx"},   {"\rx", "'\rx"},         {"A=1", "A=1"},   {"'quoted", "''quoted"}, {"", ""},
   };
   for (const auto& [field, written] : cases) {
     EXPECT_EQ(photoimport::NeutralisedField(field), written) << field;
